@@ -1,0 +1,3 @@
+#include "record/pdf_data.h"
+
+pdfData_s g_data;
