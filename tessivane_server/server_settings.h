@@ -14,6 +14,9 @@
 //
 // Returns 0 when the fields were filled from a file, -1 otherwise; after -1 the six fields hold
 // those defaults, so a reply that is still sent carries a sane policy. `checksum` is left alone.
-// Prints to standard output the line naming the file chosen, and on failure one line saying why
-// (none when neither file exists).
+// Standard output: "get_server_info() : server_settings exist !!! " (own file chosen) or
+// "get_server_info() : server_settings not exist !!! " (default chosen); then on failure one of
+// "get_server_info() : file size fail ", "get_server_info() : fopen fail ",
+// "get_server_info() : json fail <path> : <problem> " (not valid JSON, not an object, or
+// "<key>" is not a string). Nothing at all when neither file exists.
 int get_server_info(server_info_s* info, const std::string& product_dir = default_product_dir);

@@ -12,9 +12,10 @@ struct ServerSettings : ::testing::Test {
     // Runs get_server_info on a record full of garbage; returns its result and the output.
     int read(server_info_s& info, std::string& out) {
         info = {-7, -7, -7, -7, -7, -7, 4242};
-        ::testing::internal::CaptureStdout();
-        const int result = get_server_info(&info, product.dir);
-        out = ::testing::internal::GetCapturedStdout();
+        int result = 0;
+        const Captured c = capture([&] { result = get_server_info(&info, product.dir); });
+        EXPECT_EQ(c.err, "");
+        out = c.out;
         EXPECT_EQ(info.checksum, 4242);
         return result;
     }

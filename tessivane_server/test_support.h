@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -51,4 +52,19 @@ inline std::string read_text(const std::string& path) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+struct Captured {
+    std::string out, err;
+};
+
+// What `run` writes to standard output and standard error.
+inline Captured capture(const std::function<void()>& run) {
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    run();
+    Captured c;
+    c.out = ::testing::internal::GetCapturedStdout();
+    c.err = ::testing::internal::GetCapturedStderr();
+    return c;
 }

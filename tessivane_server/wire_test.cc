@@ -75,20 +75,6 @@ TEST(WireLayout, AnnouncementFieldsSitAtTheirOffsets) {
     EXPECT_EQ(a.checksum, -2);
 }
 
-TEST(WireLayout, UserInfoTrailingIntegers) {
-    unsigned char bytes[208] = {};
-    bytes[192] = 3;     // result
-    bytes[196] = 2;     // level
-    bytes[201] = 0x01;  // timeout 256
-    bytes[204] = 0x2A;  // checksum 42
-    user_info_s u;
-    std::memcpy(&u, bytes, sizeof u);
-    EXPECT_EQ(u.result, 3);
-    EXPECT_EQ(u.level, 2);
-    EXPECT_EQ(u.timeout, 256);
-    EXPECT_EQ(u.checksum, 42);
-}
-
 TEST(CompareVersion, ComparesNumberByNumber) {
     EXPECT_EQ(compare_version("1.8.4", "1.10"), 1);
     EXPECT_EQ(compare_version("1.8.4", "1.8.4"), 0);
