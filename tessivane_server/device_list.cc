@@ -1,0 +1,74 @@
+#include "device_list.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+#include "files.h"
+
+devList::devList(std::string path) : path(std::move(path)) {}
+
+bool devList::add(const std::string& key, std::string name) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (names.insert(name).second) {
+        entries.insert(key + "," + name);
+        return true;
+    }
+    // Taken: it is still this device's name when the device is already listed.
+    for (const std::string& entry : entries)
+        if (entry.find(key) != std::string::npos)
+            return true;
+    return false;
+}
+
+bool devList::_delete(const std::string& entry) {
+    std::lock_guard<std::mutex> guard(lock);
+    const size_t comma = entry.rfind(',');
+    if (comma != std::string::npos && comma + 1 < entry.size())
+        names.erase(entry.substr(comma + 1));
+    return entries.erase(entry) > 0;
+}
+
+size_t devList::count() {
+    std::lock_guard<std::mutex> guard(lock);
+    return entries.size();
+}
+
+void devList::clear() {
+    std::lock_guard<std::mutex> guard(lock);
+    entries.clear();
+    names.clear();
+}
+
+std::unique_ptr<char[]> devList::entire(size_t* length) {
+    std::string text;
+    text.reserve(128);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const std::string& entry : entries) {
+            text += entry;
+            text += '\n';
+        }
+    }
+    if (length)
+        *length = text.size();
+    if (text.empty())
+        return nullptr;
+    auto copy = std::make_unique<char[]>(text.size() + 1);
+    std::memcpy(copy.get(), text.c_str(), text.size() + 1);
+    return copy;
+}
+
+bool devList::save() {
+    if (path.empty())
+        return false;
+    return _save(path);
+}
+
+bool devList::_save(const std::string& path) {
+    size_t length = 0;
+    const std::unique_ptr<char[]> text = entire(&length);
+    return replace_file_atomically(path, [&](int fd) {
+        // Other software on the PC reads the list; a freshly created file is owner-only.
+        return ::fchmod(fd, 0644) == 0 && write_all(fd, text.get(), length);
+    });
+}

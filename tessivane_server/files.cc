@@ -1,0 +1,61 @@
+#include "files.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <system_error>
+#include <unistd.h>
+
+#include <rapidjson/error/en.h>
+
+unique_file open_for_reading(const std::string& path) {
+    return unique_file(std::fopen(path.c_str(), "re"));
+}
+
+bool parse_json_object(std::FILE* file, rapidjson::Document& doc, std::string& problem) {
+    std::string text;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, got);
+    if (std::ferror(file)) {
+        problem = "read error: " + std::generic_category().message(errno);
+        return false;
+    }
+    doc.Parse(text.data(), text.size());
+    if (doc.HasParseError()) {
+        problem = std::string(rapidjson::GetParseError_En(doc.GetParseError())) + " at byte " +
+                  std::to_string(doc.GetErrorOffset());
+        return false;
+    }
+    if (!doc.IsObject()) {
+        problem = "not a JSON object";
+        return false;
+    }
+    return true;
+}
+
+bool write_all(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        const ssize_t n = ::write(fd, data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool replace_file_atomically(const std::string& path, const std::function<bool(int fd)>& fill) {
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = fill(fd);
+    ok = ::close(fd) == 0 && ok;
+    if (ok && std::rename(temp.c_str(), path.c_str()) == 0)
+        return true;
+    ::unlink(temp.c_str());
+    return false;
+}
