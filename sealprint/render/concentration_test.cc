@@ -80,21 +80,15 @@ TEST_F(Concentration, ProductBeyondFloatRangeGivesZeroInsteadOfLoopingForever)
 
 TEST(TotalConcentration, AlignsExponentsAndRenormalises)
 {
-    float m = 0;
-    int e = 0;
-    getTotalConcentration(5.0f, 6, 2.0f, 5, m, e);
-    EXPECT_FLOAT_EQ(m, 5.2f);
-    EXPECT_EQ(e, 6);
-    getTotalConcentration(2.0f, 5, 5.0f, 6, m, e);
-    EXPECT_FLOAT_EQ(m, 5.2f);
-    EXPECT_EQ(e, 6);
-    getTotalConcentration(9.0f, 6, 2.0f, 6, m, e);
-    EXPECT_FLOAT_EQ(m, 1.1f);
-    EXPECT_EQ(e, 7);
-    getTotalConcentration(4.0f, 3, 6.0f, 3, m, e);
-    EXPECT_FLOAT_EQ(m, 1.0f);
-    EXPECT_EQ(e, 4);
-    getTotalConcentration(9.0f, 2, 0.5f, 2, m, e);  // 9.5 keeps its integer part 9
-    EXPECT_EQ(m, 9.5f);
-    EXPECT_EQ(e, 2);
+    const auto sum = [](float m1, int e1, float m2, int e2) {
+        float m = 0;
+        int e = 0;
+        getTotalConcentration(m1, e1, m2, e2, m, e);
+        return std::make_pair(m, e);
+    };
+    EXPECT_EQ(sum(5.0f, 6, 2.0f, 5), std::make_pair(5.2f, 6));
+    EXPECT_EQ(sum(2.0f, 5, 5.0f, 6), std::make_pair(5.2f, 6));
+    EXPECT_EQ(sum(9.0f, 6, 2.0f, 6), std::make_pair(1.1f, 7));
+    EXPECT_EQ(sum(4.0f, 3, 6.0f, 3), std::make_pair(1.0f, 4));
+    EXPECT_EQ(sum(9.0f, 2, 0.5f, 2), std::make_pair(9.5f, 2));  // integer part 9 stays
 }

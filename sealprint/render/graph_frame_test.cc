@@ -15,11 +15,12 @@ const QRgb kBlue = rgb(0, 0, 255);
 constexpr int kBottom = 235;  // lowest row of a 236-pixel-high plot
 
 // A 364 x 236 histogram plot of 91 bins, 4 pixels apart and 3 wide, as the report builds it.
-void set_up_histogram(GraphFrame& plot, const std::vector<int>& samples, int maximum)
+void set_up_histogram(GraphFrame& plot, const std::vector<int>& samples, int maximum,
+                      int guide_lines = 2)
 {
     plot.setGeometry(0, 0, 364, 236);
-    plot.addVGuideLine();
-    plot.addVGuideLine();
+    for (int i = 0; i < guide_lines; ++i)
+        plot.addVGuideLine();
     plot.setAutoScale(false);
     plot.setInterval(4);
     plot.setThickness(3);
@@ -72,33 +73,6 @@ TEST(GraphFrameHistogram, BarHeightIsTruncatedSinglePrecisionProduct)
     }
 }
 
-TEST(GraphFrameHistogram, ZeroMaximumDrawsNoBars)
-{
-    GraphFrame plot;
-    set_up_histogram(plot, std::vector<int>(91, 0), 0);
-    EXPECT_EQ(count_colour(grab(plot), QRect(0, 0, 364, 236), kOrange), 0);
-}
-
-TEST(GraphFrameHistogram, GuideLinesSplitBarsIntoInAndOutOfRange)
-{
-    GraphFrame plot;
-    set_up_histogram(plot, std::vector<int>(91, 10), 10);
-    plot.setShowGuideLine(true);
-    plot.setVGuideLinePosition(0, 5);
-    plot.setVGuideLinePosition(1, 50);
-    const QImage image = grab(plot);
-    for (int row = 0; row <= kBottom; ++row) {
-        EXPECT_EQ(pixel(image, 20, row), kBlue) << row;
-        EXPECT_EQ(pixel(image, 200, row), kBlue) << row;
-    }
-    EXPECT_EQ(pixel(image, 17, kBottom), kGrey);     // bin 4
-    EXPECT_EQ(pixel(image, 21, kBottom), kOrange);   // bin 5
-    EXPECT_EQ(pixel(image, 197, kBottom), kOrange);  // bin 49
-    EXPECT_EQ(pixel(image, 201, kBottom), kGrey);    // bin 50
-    EXPECT_EQ(pixel(image, 361, kBottom), kGrey);    // bin 90
-    EXPECT_EQ(count_colour(image, QRect(0, 0, 364, 236), kBlue), 2 * 236);
-}
-
 TEST(GraphFrameHistogram, OutOfRangeGuidePositionIsLoggedAndIgnored)
 {
     GraphFrame plot;
@@ -119,32 +93,13 @@ TEST(GraphFrameHistogram, OutOfRangeGuidePositionIsLoggedAndIgnored)
     EXPECT_EQ(pixel(image, 361, kBottom), kOrange);
 }
 
-TEST(GraphFrameHistogram, WithoutGuideLinesShownEveryBarIsInRange)
-{
-    GraphFrame plot;
-    set_up_histogram(plot, std::vector<int>(91, 10), 10);
-    plot.setVGuideLinePosition(0, 5);
-    plot.setVGuideLinePosition(1, 50);
-    const QImage image = grab(plot);
-    EXPECT_EQ(count_colour(image, QRect(0, 0, 364, 236), kBlue), 0);
-    EXPECT_EQ(count_colour(image, QRect(0, 0, 364, 236), kGrey), 0);
-    EXPECT_EQ(count_colour(image, QRect(0, 0, 364, 236), kOrange), 91 * 3 * 235);
-}
-
 TEST(GraphFrameHistogram, GuideLinesShownWithOneLineDrawNothing)
 {
     GraphFrame plot;
-    plot.setGeometry(0, 0, 364, 236);
-    plot.addVGuideLine();
-    plot.setAutoScale(false);
-    plot.setInterval(4);
-    plot.setThickness(3);
-    plot.setPdfSamples(std::vector<int>(91, 10), 10);
-    plot.setColorForInRange(QColor(kOrange));
+    set_up_histogram(plot, std::vector<int>(91, 10), 10, 1);
     plot.setShowGuideLine(true);
     const QImage image = grab(plot);
-    EXPECT_EQ(count_colour(image, QRect(0, 0, 364, 236), kOrange), 0);
-    EXPECT_EQ(count_colour(image, QRect(0, 0, 364, 236), kBlue), 0);
+    EXPECT_EQ(count_colour(image, QRect(0, 0, 364, 236), background()), 364 * 236);
 }
 
 TEST(GraphFrameHistogram, AutoScaleSpreadsBinsOverTheWidth)
