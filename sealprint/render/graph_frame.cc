@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QPen>
 
+#include <algorithm>
+
 bool g_begin_add_samples = false;
 
 namespace {
