@@ -70,11 +70,8 @@ db_ptr open_store(const std::string& path, std::string& error) {
         return nullptr;
     }
     sqlite3_busy_timeout(db.get(), store_busy_ms);
-    if (sqlite3_exec(db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail(db.get(), path, error);
-        return nullptr;
-    }
-    if (sqlite3_exec(db.get(), SCHEMA, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    if (sqlite3_exec(db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_exec(db.get(), SCHEMA, nullptr, nullptr, nullptr) != SQLITE_OK) {
         fail(db.get(), path, error);
         return nullptr;
     }
@@ -85,25 +82,39 @@ bool commit(sqlite3* db, std::string& error) {
     return sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK || fail(db, "commit", error);
 }
 
-stmt_ptr prepare(sqlite3* db, const char* sql, std::string& error) {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) fail(db, "prepare", error);
-    return stmt_ptr(raw);
-}
-
 void bind_text(sqlite3_stmt* stmt, int index, const std::string& text) {
     sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
+// One operation: a connection in an immediate transaction and its statement, whose ?1 is the
+// user name. The statement is finalized before the connection closes.
+struct operation_s {
+    db_ptr db;
+    stmt_ptr stmt;
+};
+
+bool begin_operation(const std::string& db_path, const char* sql, const std::string& user_name, operation_s& op,
+                     std::string& error) {
+    op.db = open_store(db_path, error);
+    if (!op.db) return false;
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(op.db.get(), sql, -1, &raw, nullptr) != SQLITE_OK) {
+        return fail(op.db.get(), "prepare", error);
+    }
+    op.stmt.reset(raw);
+    bind_text(raw, 1, user_name);
+    return true;
+}
+
 std::string column_text(sqlite3_stmt* stmt, int index) {
-    const unsigned char* text = sqlite3_column_text(stmt, index);
-    return text ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt, index)))
-                : std::string();
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, index));
+    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt, index))) : std::string();
 }
 
 // Steps a statement that returns no rows and reports whether it changed one.
-store_result_e run_change(sqlite3* db, sqlite3_stmt* stmt, store_result_e when_unchanged, std::string& error) {
-    if (sqlite3_step(stmt) != SQLITE_DONE) {
+store_result_e run_change(operation_s& op, store_result_e when_unchanged, std::string& error) {
+    sqlite3* db = op.db.get();
+    if (sqlite3_step(op.stmt.get()) != SQLITE_DONE) {
         fail(db, "write", error);
         return store_result_e::failed;
     }
@@ -136,78 +147,73 @@ std::string hash_password(const std::string& password, std::string& error) {
 store_result_e add_account(const std::string& db_path, const account_s& account, const std::string& password,
                            std::string& error) {
     const std::string hash = hash_password(password, error);
-    if (hash.empty()) return store_result_e::failed;
-    db_ptr db = open_store(db_path, error);
-    if (!db) return store_result_e::failed;
-    stmt_ptr stmt = prepare(db.get(),
-                            "INSERT INTO accounts (user_name, password_hash, level, timeout, user_group, long_name)"
-                            " VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (user_name) DO NOTHING",
-                            error);
-    if (!stmt) return store_result_e::failed;
-    bind_text(stmt.get(), 1, account.user_name);
-    bind_text(stmt.get(), 2, hash);
-    bind_text(stmt.get(), 3, account.level);
-    sqlite3_bind_int(stmt.get(), 4, account.timeout);
-    bind_text(stmt.get(), 5, account.group);
-    bind_text(stmt.get(), 6, account.long_name);
-    return run_change(db.get(), stmt.get(), store_result_e::exists, error);
+    operation_s op;
+    if (hash.empty() ||
+        !begin_operation(db_path,
+                         "INSERT INTO accounts (user_name, password_hash, level, timeout, user_group, long_name)"
+                         " VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (user_name) DO NOTHING",
+                         account.user_name, op, error)) {
+        return store_result_e::failed;
+    }
+    bind_text(op.stmt.get(), 2, hash);
+    bind_text(op.stmt.get(), 3, account.level);
+    sqlite3_bind_int(op.stmt.get(), 4, account.timeout);
+    bind_text(op.stmt.get(), 5, account.group);
+    bind_text(op.stmt.get(), 6, account.long_name);
+    return run_change(op, store_result_e::exists, error);
 }
 
 store_result_e update_account(const std::string& db_path, const std::string& user_name, std::optional<int> status,
                               const std::optional<std::string>& password, std::string& error) {
-    std::string hash;
-    if (password) {
-        hash = hash_password(*password, error);
-        if (hash.empty()) return store_result_e::failed;
+    const std::string hash = password ? hash_password(*password, error) : std::string();
+    operation_s op;
+    if ((password && hash.empty()) ||
+        !begin_operation(db_path,
+                         "UPDATE accounts SET status = coalesce(?2, status),"
+                         " password_hash = coalesce(?3, password_hash) WHERE user_name = ?1",
+                         user_name, op, error)) {
+        return store_result_e::failed;
     }
-    db_ptr db = open_store(db_path, error);
-    if (!db) return store_result_e::failed;
-    stmt_ptr stmt = prepare(db.get(),
-                            "UPDATE accounts SET status = coalesce(?2, status),"
-                            " password_hash = coalesce(?3, password_hash) WHERE user_name = ?1",
-                            error);
-    if (!stmt) return store_result_e::failed;
-    bind_text(stmt.get(), 1, user_name);
-    if (status) sqlite3_bind_int(stmt.get(), 2, *status);  // unbound parameters are NULL
-    if (password) bind_text(stmt.get(), 3, hash);
-    return run_change(db.get(), stmt.get(), store_result_e::unknown, error);
+    if (status) sqlite3_bind_int(op.stmt.get(), 2, *status);  // unbound parameters are NULL
+    if (password) bind_text(op.stmt.get(), 3, hash);
+    return run_change(op, store_result_e::unknown, error);
 }
 
 store_result_e count_failed_login(const std::string& db_path, const std::string& user_name, std::string& error) {
-    db_ptr db = open_store(db_path, error);
-    if (!db) return store_result_e::failed;
-    stmt_ptr stmt = prepare(
-        db.get(), "UPDATE accounts SET login_fail_cnt = min(login_fail_cnt + 1, 2147483647) WHERE user_name = ?1",
-        error);
-    if (!stmt) return store_result_e::failed;
-    bind_text(stmt.get(), 1, user_name);
-    return run_change(db.get(), stmt.get(), store_result_e::unknown, error);
+    operation_s op;
+    if (!begin_operation(db_path,
+                         "UPDATE accounts SET login_fail_cnt = min(login_fail_cnt + 1, 2147483647)"
+                         " WHERE user_name = ?1",
+                         user_name, op, error)) {
+        return store_result_e::failed;
+    }
+    return run_change(op, store_result_e::unknown, error);
 }
 
 store_result_e find_account(const std::string& db_path, const std::string& user_name, account_s& out,
                             std::string& error) {
-    db_ptr db = open_store(db_path, error);
-    if (!db) return store_result_e::failed;
-    stmt_ptr stmt = prepare(db.get(),
-                            "SELECT user_name, long_name, level, user_group, timeout, status, login_fail_cnt"
-                            " FROM accounts WHERE user_name = ?1",
-                            error);
-    if (!stmt) return store_result_e::failed;
-    bind_text(stmt.get(), 1, user_name);
-    const int rc = sqlite3_step(stmt.get());
-    if (rc == SQLITE_ROW) {
-        out.user_name = column_text(stmt.get(), 0);
-        out.long_name = column_text(stmt.get(), 1);
-        out.level = column_text(stmt.get(), 2);
-        out.group = column_text(stmt.get(), 3);
-        out.timeout = sqlite3_column_int(stmt.get(), 4);
-        out.status = sqlite3_column_int(stmt.get(), 5);
-        out.login_fail_cnt = sqlite3_column_int(stmt.get(), 6);
-    } else if (rc != SQLITE_DONE) {
-        fail(db.get(), "read", error);
+    operation_s op;
+    if (!begin_operation(db_path,
+                         "SELECT user_name, long_name, level, user_group, timeout, status, login_fail_cnt"
+                         " FROM accounts WHERE user_name = ?1",
+                         user_name, op, error)) {
         return store_result_e::failed;
     }
-    stmt.reset();
-    if (!commit(db.get(), error)) return store_result_e::failed;
+    sqlite3_stmt* stmt = op.stmt.get();
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) {
+        out.user_name = column_text(stmt, 0);
+        out.long_name = column_text(stmt, 1);
+        out.level = column_text(stmt, 2);
+        out.group = column_text(stmt, 3);
+        out.timeout = sqlite3_column_int(stmt, 4);
+        out.status = sqlite3_column_int(stmt, 5);
+        out.login_fail_cnt = sqlite3_column_int(stmt, 6);
+    } else if (rc != SQLITE_DONE) {
+        fail(op.db.get(), "read", error);
+        return store_result_e::failed;
+    }
+    op.stmt.reset();
+    if (!commit(op.db.get(), error)) return store_result_e::failed;
     return rc == SQLITE_ROW ? store_result_e::ok : store_result_e::unknown;
 }

@@ -143,7 +143,9 @@ TEST_F(AccountTool, ServesTheServersCommandLines) {
 }
 
 TEST_F(AccountTool, PrintsTheAccountAsJsonOneMemberPerLine) {
-    ASSERT_EQ(run({"add_user", "bob", "pw", "supervisor", "--timeout=-1", "--group=abc", "--longname=B \"Bo\""}).status, 0);
+    ASSERT_EQ(
+        run({"add_user", "bob", "pw", "supervisor", "--timeout=-1", "--group=abc", "--longname=B \"Bo\""}).status,
+        0);
     ASSERT_EQ(run({"add_user", "carol", "pw", "user"}).status, 0);
     run_result_s r = run({"search_by_name", "bob"});
     EXPECT_EQ(r.status, 0);
