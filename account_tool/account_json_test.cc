@@ -8,27 +8,6 @@ TEST(AccountJson, EscapesQuotesBackslashesAndControlCharacters) {
     EXPECT_EQ(json_quote("$(id) `id`; 'x' \xc3\xa9\xff"), "\"$(id) `id`; 'x' \xc3\xa9\xff\"");
 }
 
-TEST(AccountJson, PrintsOneMemberPerLine) {
-    account_s a;
-    a.user_name = "alice";
-    a.long_name = "Alice O'Brien";
-    a.level = "admin";
-    a.group = "44454641554c54";
-    a.timeout = -5;
-    a.status = 0;
-    a.login_fail_cnt = 12;
-    EXPECT_EQ(account_json(a),
-              "{\n"
-              "  \"user_name\": \"alice\",\n"
-              "  \"long_name\": \"Alice O'Brien\",\n"
-              "  \"level\": \"admin\",\n"
-              "  \"group\": \"44454641554c54\",\n"
-              "  \"timeout\": -5,\n"
-              "  \"status\": 0,\n"
-              "  \"login_fail_cnt\": 12\n"
-              "}\n");
-}
-
 TEST(AccountJson, NameCannotForgeAStatusLine) {
     account_s a;
     a.user_name = "x\",\n  \"status\": 7,\n\"login_fail_cnt\": 9";
