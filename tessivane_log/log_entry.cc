@@ -30,6 +30,7 @@ int64_t parse_time_arg(const char* text) {
 }
 
 int32_t parse_limit_arg(const char* text) {
-    // Wraps like the 32-bit conversion always did: "4294967295" is -1, which SQLite reads as no limit.
+    // Wraps like the 32-bit conversion always did: "4294967295" is -1, which SQLite reads as no
+    // limit.
     return static_cast<int32_t>(static_cast<uint32_t>(std::strtoul(text, nullptr, 10)));
 }

@@ -19,9 +19,9 @@ enum class json_read_e { ok, unreadable, invalid };
 json_read_e parse_json_file(std::FILE* fp, const std::string& path, rapidjson::Document& doc,
                             std::string& error);
 
-// Replaces (or creates) path with the document root, pretty-printed without a trailing newline. The text goes
-// to a temporary file in the same folder, is synced and then renamed over path, so path holds
-// either its old bytes or the complete new document. The new file gets the permission bits of
+// Replaces (or creates) path with the document root, pretty-printed without a trailing newline. The
+// text goes to a temporary file in the same folder, is synced and then renamed over path, so path
+// holds either its old bytes or the complete new document. The new file gets the permission bits of
 // old (owner and group too, where the user may), or with old null those a newly created file
 // gets under the umask. Returns false with one line in error, leaving path untouched.
 bool replace_json_file(const std::string& path, const rapidjson::Value& root,

@@ -33,8 +33,10 @@ int read_protocol(std::FILE* fp, const std::string& path, rapidjson::Document& d
     std::string error;
     const json_read_e read = parse_json_file(fp, path, doc, error);
     std::fclose(fp);
-    if (read != json_read_e::ok) return fail(read == json_read_e::invalid ? kInvalid : kCannotOpen, error);
-    if (!doc.IsObject()) return fail(kInvalid, "Invalid protocol JSON in " + path + ": the root is not an object");
+    if (read != json_read_e::ok)
+        return fail(read == json_read_e::invalid ? kInvalid : kCannotOpen, error);
+    if (!doc.IsObject())
+        return fail(kInvalid, "Invalid protocol JSON in " + path + ": the root is not an object");
     return 0;
 }
 
@@ -49,7 +51,8 @@ int read_default(const std::string& path, rapidjson::Document& doc) {
     return read_protocol(fp, path, doc);
 }
 
-int merge_into(const std::string& target_path, const std::string& src_path, const rapidjson::Value& src) {
+int merge_into(const std::string& target_path, const std::string& src_path,
+               const rapidjson::Value& src) {
     std::string error;
     const int fd = open(target_path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
@@ -60,22 +63,25 @@ int merge_into(const std::string& target_path, const std::string& src_path, cons
     if (fd < 0 || fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || !(fp = fdopen(fd, "rb"))) {
         const int reason = fd >= 0 && S_ISDIR(st.st_mode) ? EISDIR : errno;
         if (fd >= 0) close(fd);
-        return fail(kCannotOpen, "Cannot open target json: " + target_path + ": " + std::strerror(reason));
+        return fail(kCannotOpen,
+                    "Cannot open target json: " + target_path + ": " + std::strerror(reason));
     }
     rapidjson::Document target;
     if (const int status = read_protocol(fp, target_path, target)) return status;
 
     const merge_result_s merged = merge_protocol(target, src);
     if (!merged.ok) {
-        return fail(kInvalid, "Invalid protocol JSON in " + (merged.in_target ? target_path : src_path) +
-                                  ": " + merged.member + " is not an object");
+        return fail(kInvalid, "Invalid protocol JSON in " +
+                                  (merged.in_target ? target_path : src_path) + ": " +
+                                  merged.member + " is not an object");
     }
     if (!merged.changed) return 0;
     // A symbolic link stays a link: the file it points to is the one replaced.
     char resolved[PATH_MAX];
     const std::string path = realpath(target_path.c_str(), resolved) ? resolved : target_path;
     if (access(path.c_str(), W_OK) != 0) {
-        return fail(kCannotOpen, "Cannot write target json: " + target_path + ": " + std::strerror(errno));
+        return fail(kCannotOpen,
+                    "Cannot write target json: " + target_path + ": " + std::strerror(errno));
     }
     return replace_json_file(path, target, &st, error) ? 0 : fail(kCannotOpen, error);
 }
@@ -84,7 +90,8 @@ int merge_into(const std::string& target_path, const std::string& src_path, cons
 
 int main(int argc, char** argv) {
     const char* slash = argc > 0 ? std::strrchr(argv[0], '/') : nullptr;
-    const std::string name = argc > 0 ? (slash ? slash + 1 : argv[0]) : "tessivane_merge_protocol_json";
+    const std::string name =
+        argc > 0 ? (slash ? slash + 1 : argv[0]) : "tessivane_merge_protocol_json";
     if (argc > 1 && std::strcmp(argv[1], "version") == 0) {
         std::printf("%s version: %s\n", name.c_str(), kMergeVersion);
         return 0;

@@ -66,8 +66,8 @@ merge_result_s merge_protocol(rapidjson::Document& target, const Value& src) {
         const std::string mode_name = "member " + quoted_name(src_mode->name);
         const merge_result_s mode_shape = need_objects(src_mode->value, *mode, mode_name);
         if (!mode_shape.ok) return mode_shape;
-        for (auto src_proto = src_mode->value.MemberBegin(); src_proto != src_mode->value.MemberEnd();
-             ++src_proto) {
+        for (auto src_proto = src_mode->value.MemberBegin();
+             src_proto != src_mode->value.MemberEnd(); ++src_proto) {
             Value* proto = find_or_add(*mode, *src_proto, alloc, changed);
             if (!proto) continue;
             const merge_result_s proto_shape = need_objects(

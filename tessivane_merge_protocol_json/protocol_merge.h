@@ -8,9 +8,9 @@
 
 struct merge_result_s {
     bool ok = true;
-    bool changed = false;     // something was appended to the target
-    bool in_target = false;   // when !ok: the target (not the default) has the wrong shape
-    std::string member;       // when !ok: "the root" or member "mode" > "protocol"
+    bool changed = false;    // something was appended to the target
+    bool in_target = false;  // when !ok: the target (not the default) has the wrong shape
+    std::string member;      // when !ok: "the root" or member "mode" > "protocol"
 };
 
 // Both roots must be objects; a mode or protocol that both documents have must be an object in

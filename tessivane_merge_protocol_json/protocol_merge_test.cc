@@ -28,12 +28,14 @@ merged_s merge(const char* target_text, const char* src_text) {
 }
 
 TEST(ProtocolMerge, AddsMissingMembersAtEachLevelInDefaultOrder) {
-    const merged_s m = merge(R"({"A":{"p1":{"x":1}},"Z":{}})",
-                             R"({"B":{"q":{"k":[1,2]}},"A":{"p2":{"y":2},"p1":{"z":3,"x":9,"w":4}},"C":5})");
+    const merged_s m =
+        merge(R"({"A":{"p1":{"x":1}},"Z":{}})",
+              R"({"B":{"q":{"k":[1,2]}},"A":{"p2":{"y":2},"p1":{"z":3,"x":9,"w":4}},"C":5})");
     EXPECT_TRUE(m.result.ok);
     EXPECT_TRUE(m.result.changed);
-    EXPECT_EQ(m.target,
-              R"({"A":{"p1":{"x":1,"z":3,"w":4},"p2":{"y":2}},"Z":{},"B":{"q":{"k":[1,2]}},"C":5})");
+    EXPECT_EQ(
+        m.target,
+        R"({"A":{"p1":{"x":1,"z":3,"w":4},"p2":{"y":2}},"Z":{},"B":{"q":{"k":[1,2]}},"C":5})");
 }
 
 TEST(ProtocolMerge, NeverTouchesWhatTheTargetHas) {

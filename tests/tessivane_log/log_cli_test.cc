@@ -47,9 +47,9 @@ protected:
 
     static void exec(const std::string& sql, const std::string& path = kDb) {
         sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                  nullptr),
-                  SQLITE_OK);
+        ASSERT_EQ(
+            sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr),
+            SQLITE_OK);
         char* err = nullptr;
         const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
         EXPECT_EQ(rc, SQLITE_OK) << (err ? err : "");
@@ -63,10 +63,14 @@ protected:
 
     // Rows offset = 0..count-1 at date 1000000 + offset, inserted in a scrambled order.
     static void insert_rows(int count) {
-        exec("INSERT INTO logs WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n "
-             "WHERE i + 1 < " + std::to_string(count) + ") "
-             "SELECT 1000000 + (i * 7919) % " + std::to_string(count) +
-             ", 'u' || ((i * 7919) % " + std::to_string(count) + "), 'd', 'e', 'm' FROM n");
+        exec(
+            "INSERT INTO logs WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n "
+            "WHERE i + 1 < " +
+            std::to_string(count) +
+            ") "
+            "SELECT 1000000 + (i * 7919) % " +
+            std::to_string(count) + ", 'u' || ((i * 7919) % " + std::to_string(count) +
+            "), 'd', 'e', 'm' FROM n");
     }
 
     // Every stored row as "typeof(date):date|text1|text2|text3|message", in insertion order.
@@ -221,8 +225,8 @@ TEST_F(LogTool, SearchByDateIsClosedRangeInEitherOrder) {
     create_table();
     insert_rows(1100);
     const std::string newest = day12(1099) + ",u1099,d,e,m\n";
-    const std::string expected = day12(20) + ",u20,d,e,m\n" + day12(19) + ",u19,d,e,m\n" +
-                                 day12(18) + ",u18,d,e,m\n";
+    const std::string expected =
+        day12(20) + ",u20,d,e,m\n" + day12(19) + ",u19,d,e,m\n" + day12(18) + ",u18,d,e,m\n";
     EXPECT_EQ(run({"search_by_date", "1000018", "1000020"}).out, expected);
     EXPECT_EQ(run({"search_by_date", "1000020", "1000018"}).out, expected);
     EXPECT_EQ(run({"search_by_date", "1000018", "1000020", "1"}).out, day12(20) + ",u20,d,e,m\n");
@@ -249,8 +253,9 @@ TEST_F(LogTool, EmptyTablePrintsNothing) {
 
 TEST_F(LogTool, PrintsTimesInLocalZoneAndPast2038) {
     create_table();
-    exec("INSERT INTO logs VALUES(1700000000, 'a', 'b', 'c', 'd'), (4102444800, 'e', 'f', 'g', 'h'),"
-         "(2147483648, 'i', 'j', 'k', 'l')");
+    exec(
+        "INSERT INTO logs VALUES(1700000000, 'a', 'b', 'c', 'd'), (4102444800, 'e', 'f', 'g', 'h'),"
+        "(2147483648, 'i', 'j', 'k', 'l')");
     EXPECT_EQ(run({"search_all"}).out,
               "21000101 00:00:00,e,f,g,h\n20380119 03:14:08,i,j,k,l\n20231114 22:13:20,a,b,c,d\n");
     EXPECT_EQ(run({"search_all", "1"}, "IST-5:30").out, "21000101 05:30:00,e,f,g,h\n");
@@ -266,8 +271,9 @@ TEST_F(LogTool, OddValuesKeepOneRowPerLine) {
     EXPECT_EQ(printed.substr(printed.find(',')), ",a,b,c,two\\nlines\\r\n");
 
     // Columns without a declared type keep whatever storage class other software put there.
-    exec("DROP TABLE logs; CREATE TABLE logs(date, a, b, c, d);"
-         "INSERT INTO logs VALUES(50, NULL, 7, 2.5, x'01')");
+    exec(
+        "DROP TABLE logs; CREATE TABLE logs(date, a, b, c, d);"
+        "INSERT INTO logs VALUES(50, NULL, 7, 2.5, x'01')");
     EXPECT_EQ(run({"search_by_date", "0", "100"}).out,
               "19700101 00:00:50,error: Unknown column type: 5\n,7,"
               "error: Unknown column type: 2\n,error: Unknown column type: 4\n\n");

@@ -37,7 +37,9 @@ protected:
 
     // Runs a merge that must fail and checks that the target kept its bytes and no file was left.
     void expect_rejected(int status, const std::string& message) {
-        const auto contents = [this] { return fs::is_directory(target_) ? "" : read_file(target_); };
+        const auto contents = [this] {
+            return fs::is_directory(target_) ? "" : read_file(target_);
+        };
         const std::string before = contents();
         const long files_before = files();
         const run_result_s r = merge(src_, target_);
@@ -78,27 +80,28 @@ TEST_F(MergeTool, CreatesMissingTargetPrettyWithoutTrailingNewline) {
     umask(old_mask);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out + r.err, "");
-    EXPECT_EQ(read_file(target_), "{\n"
-                                  "    \"M\": {\n"
-                                  "        \"P\": {\n"
-                                  "            \"int\": -7,\n"
-                                  "            \"real\": 0.1,\n"
-                                  "            \"big\": 1e300,\n"
-                                  "            \"neg0\": -0.0,\n"
-                                  "            \"t\": true,\n"
-                                  "            \"n\": null,\n"
-                                  "            \"s\": \"a\\\"b\\\\c/\xc3\xa9\\t\\u0001\",\n"
-                                  "            \"e\": {},\n"
-                                  "            \"ea\": [],\n"
-                                  "            \"nested\": [\n"
-                                  "                {\n"
-                                  "                    \"x\": []\n"
-                                  "                }\n"
-                                  "            ],\n"
-                                  "            \"u\": 18446744073709551615\n"
-                                  "        }\n"
-                                  "    }\n"
-                                  "}");
+    EXPECT_EQ(read_file(target_),
+              "{\n"
+              "    \"M\": {\n"
+              "        \"P\": {\n"
+              "            \"int\": -7,\n"
+              "            \"real\": 0.1,\n"
+              "            \"big\": 1e300,\n"
+              "            \"neg0\": -0.0,\n"
+              "            \"t\": true,\n"
+              "            \"n\": null,\n"
+              "            \"s\": \"a\\\"b\\\\c/\xc3\xa9\\t\\u0001\",\n"
+              "            \"e\": {},\n"
+              "            \"ea\": [],\n"
+              "            \"nested\": [\n"
+              "                {\n"
+              "                    \"x\": []\n"
+              "                }\n"
+              "            ],\n"
+              "            \"u\": 18446744073709551615\n"
+              "        }\n"
+              "    }\n"
+              "}");
     struct stat st {};
     ASSERT_EQ(stat(target_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -151,7 +154,8 @@ TEST_F(MergeTool, TargetWithEverythingIsNotRewritten) {
     ASSERT_TRUE(write_file(target_, R"({ "A": { "p": { "y": [], "x": 5, "own": 0 } } })"));
     const timeval old_times[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(utimes(target_.c_str(), old_times), 0);
-    struct stat before {}, after {};
+    struct stat before {
+    }, after{};
     ASSERT_EQ(stat(target_.c_str(), &before), 0);
     const run_result_s r = merge(src_, target_);
     EXPECT_EQ(r.status, 0);
@@ -168,7 +172,8 @@ TEST_F(MergeTool, LinkedTargetStaysALink) {
     fs::create_symlink("real.json", target_);
     EXPECT_EQ(merge(src_, target_).status, 0);
     EXPECT_TRUE(fs::is_symlink(target_));
-    EXPECT_EQ(read_file(real), "{\n    \"A\": {\n        \"p\": {\n            \"x\": 1\n        }\n    }\n}");
+    EXPECT_EQ(read_file(real),
+              "{\n    \"A\": {\n        \"p\": {\n            \"x\": 1\n        }\n    }\n}");
 }
 
 TEST_F(MergeTool, UnopenableFilesAreReportedAndNothingIsWritten) {
@@ -193,11 +198,12 @@ TEST_F(MergeTool, UnopenableFilesAreReportedAndNothingIsWritten) {
 TEST_F(MergeTool, InvalidJsonLeavesTargetUntouched) {
     ASSERT_TRUE(write_file(src_, R"({"A":{"p":{"x":1}}})"));
     ASSERT_TRUE(write_file(target_, R"({"A": {"p": {"y": 1,}}})"));
-    expect_rejected(3, "Invalid JSON in " + target_ +
-                           " at offset 20: Missing a name for object member.\n");
+    expect_rejected(
+        3, "Invalid JSON in " + target_ + " at offset 20: Missing a name for object member.\n");
     ASSERT_TRUE(write_file(target_, "{} {}"));
-    expect_rejected(3, "Invalid JSON in " + target_ +
-                           " at offset 3: The document root must not be followed by other values.\n");
+    expect_rejected(3,
+                    "Invalid JSON in " + target_ +
+                        " at offset 3: The document root must not be followed by other values.\n");
 
     ASSERT_TRUE(write_file(target_, R"({"A":{}})"));
     ASSERT_TRUE(write_file(src_, "// comment\n{}"));
@@ -215,11 +221,15 @@ TEST_F(MergeTool, WrongShapeIsRejected) {
     ASSERT_TRUE(write_file(target_, R"([{"A":{}}])"));
     expect_rejected(3, "Invalid protocol JSON in " + target_ + ": the root is not an object\n");
     ASSERT_TRUE(write_file(target_, R"({"A":{"p":"off"}})"));
-    expect_rejected(3, "Invalid protocol JSON in " + target_ + R"(: member "A" > "p" is not an object)" "\n");
+    expect_rejected(3, "Invalid protocol JSON in " + target_ +
+                           R"(: member "A" > "p" is not an object)"
+                           "\n");
 
     ASSERT_TRUE(write_file(target_, R"({"A":{"p":{}}, "B":{}})"));
     ASSERT_TRUE(write_file(src_, R"({"C":{"q":{}}, "B":[]})"));
-    expect_rejected(3, "Invalid protocol JSON in " + src_ + R"(: member "B" is not an object)" "\n");
+    expect_rejected(3, "Invalid protocol JSON in " + src_ +
+                           R"(: member "B" is not an object)"
+                           "\n");
     ASSERT_TRUE(write_file(src_, "42"));
     expect_rejected(3, "Invalid protocol JSON in " + src_ + ": the root is not an object\n");
 }
