@@ -61,7 +61,7 @@ compare() {  # name, then the tool's words, "--", the shell's SELECT
   ratio=$(calc "$m_ours / $m_theirs")
   printf '| %s | %d | %.1f ms | %.1f ms | %.2f |\n' "$name" "$("$tool" "${words[@]}" | wc -l)" \
     "$(calc "$m_ours * 1000")" "$(calc "$m_theirs * 1000")" "$ratio" >>"$tmp"
-  if [ "$(calc "$ratio > 1.3")" != 0.000000 ]; then failed=1; fi
+  if [ "$(calc "($ratio > 1.3)")" != 0.000000 ]; then failed=1; fi
 }
 
 tmp=$(mktemp)
