@@ -1,11 +1,13 @@
 #include "pdf/report_document.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <cstdio>
 
 #include "pdf/pdf_drawing.h"
@@ -96,12 +98,23 @@ int save_report_document(report_doc_s& rd) {
     const QByteArray temp = QFile::encodeName(QFileInfo(rd.pdf_path).path() +
                                               QLatin1String("/.sealprint-") +
                                               QString::number(getpid()) + QLatin1String(".tmp"));
-    HPDF_STATUS status = HPDF_SaveToFile(rd.doc, temp.constData());
+    HPDF_STATUS status;
+    if (access(target.constData(), W_OK) != 0 && errno != ENOENT) {
+        // A PDF the job may not write stays as it is, as it would were it written in place.
+        status = HPDF_FILE_OPEN_ERROR;
+        haru_error_handler(status, static_cast<HPDF_STATUS>(errno), nullptr);
+    } else {
+        status = HPDF_SaveToFile(rd.doc, temp.constData());
+    }
     if (status == HPDF_OK) {
+        // On disk before it replaces the instrument's file, and with that file's permissions.
+        const int fd = open(temp.constData(), O_RDONLY);
+        if (fd < 0 || fsync(fd) != 0) status = HPDF_FILE_IO_ERROR;
+        if (fd >= 0) close(fd);
         struct stat original;
         if (stat(target.constData(), &original) == 0) chmod(temp.constData(), original.st_mode & 07777);
-        if (rename(temp.constData(), target.constData()) != 0) status = HPDF_FILE_IO_ERROR;
     }
+    if (status == HPDF_OK && rename(temp.constData(), target.constData()) != 0) status = HPDF_FILE_IO_ERROR;
     if (status != HPDF_OK) {
         unlink(temp.constData());
         printf("[Error] Generate PDF fail !!! : %s, (%d)0x%X \n", target.constData(),

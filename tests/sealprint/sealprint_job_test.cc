@@ -316,18 +316,36 @@ TEST_F(SealprintJob, FailedSaveKeepsTheInstrumentPdfAndStopsTheJob) {
     }
 }
 
+// Root writes anywhere: the job runs as nobody then.
+std::vector<std::string> as_unprivileged_user() {
+    if (geteuid() != 0) return {};
+    return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+}
+
 TEST_F(SealprintJob, ReadOnlyResultFolderFailsTheResult) {
     add_result(dir_, "r1", "r1", "R1");
     const std::string folder = dir_ + "/r1";
     ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
-    // Root writes anywhere: run the job as nobody instead.
-    std::vector<std::string> as_user;
-    if (geteuid() == 0) as_user = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-    run_result_s r = run_sealprint(job_args(dir_), true, as_user);
+    run_result_s r = run_sealprint(job_args(dir_), true, as_unprivileged_user());
     chmod(folder.c_str(), 0755);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(lines_of(r.out).back(),
               "[Error] Generate PDF fail !!! : " + folder + "/r1.pdf, (4119)0x1017 ") << r.out;
+    EXPECT_EQ(read_file(folder + "/r1.pdf"), kInstrumentPdf);
+    EXPECT_EQ(listing(folder), (std::vector<std::string>{"r1.csv", "r1.pdf"}));
+}
+
+TEST_F(SealprintJob, WriteProtectedPdfStaysInItsWritableFolder) {
+    add_result(dir_, "r1", "r1", "R1");
+    const std::string folder = dir_ + "/r1";
+    ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+    ASSERT_EQ(chmod((folder + "/r1.pdf").c_str(), 0444), 0);
+    run_result_s r = run_sealprint(job_args(dir_), true, as_unprivileged_user());
+    EXPECT_EQ(r.status, 255);
+    const std::vector<std::string> lines = lines_of(r.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "ERROR: error_no=0x1017, detail_no=13");
+    EXPECT_EQ(lines.back(), "[Error] Generate PDF fail !!! : " + folder + "/r1.pdf, (4119)0x1017 ");
     EXPECT_EQ(read_file(folder + "/r1.pdf"), kInstrumentPdf);
     EXPECT_EQ(listing(folder), (std::vector<std::string>{"r1.csv", "r1.pdf"}));
 }
