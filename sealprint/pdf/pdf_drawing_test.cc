@@ -12,6 +12,7 @@
 #include <string>
 
 #include "pdf/report_document.h"
+#include "resources/resources.h"
 
 namespace {
 
@@ -124,11 +125,21 @@ TEST_F(ReportDocument, EmbedsRastersOfAnyWidthAndTheReportLogo) {
     draw_logo(rd_);
     EXPECT_EQ(rd_.logo_from_report_path, 1);
 
+    // Without "icon.png" in the next document's report folder, the built-in logo.
+    report_doc_s next = rd_;
+    next.logo_from_report_path = -1;
+    ASSERT_TRUE(QFile::remove(dir_.filePath("icon.png")));
+    init_sealprint_resources();
+    draw_logo(next);
+    EXPECT_EQ(next.logo_from_report_path, 0);
+
     std::string saved;
     ASSERT_EQ(save(&saved), 1) << saved;
     const std::string list = run("pdfimages -list '" + rd_.pdf_path.toStdString() + "' 2>/dev/null");
-    EXPECT_NE(list.find("     3     2  rgb     3   8  image"), std::string::npos) << list;
-    EXPECT_NE(list.find("    16    16  rgb     3   8  image"), std::string::npos) << list;
+    EXPECT_NE(list.find("image       3     2  rgb     3   8"), std::string::npos) << list;
+    EXPECT_NE(list.find("image      16    16  rgb     3   8"), std::string::npos) << list;
+    EXPECT_NE(list.find("image     160   160  rgb     3   8"), std::string::npos) << list;
+    EXPECT_NE(list.find("smask     160   160  gray    1   8"), std::string::npos) << list;
 }
 
 TEST_F(ReportDocument, SaveReplacesThePdfKeepingItsPermissions) {

@@ -12,6 +12,7 @@
 
 #include "pdf/pdf_drawing.h"
 #include "pdf/report_pages.h"
+#include "resources/resources.h"
 
 namespace {
 
@@ -131,6 +132,7 @@ int compose_report(const job_values_s& job, const QString& csv_path, const QStri
     rd.job = &job;
     rd.csv_path = csv_path;
     rd.pdf_path = pdf_path;
+    init_sealprint_resources();  // page code opens ":/images/..." freely
     if (!begin_report_document(rd, kFreeSerifTtf, kArialTtf)) {
         printf("[Error] Generate PDF fail !!! : %s, (%d)0x%X \n", QFile::encodeName(pdf_path).constData(),
                HPDF_FAILD_TO_ALLOC_MEM, HPDF_FAILD_TO_ALLOC_MEM);

@@ -42,7 +42,7 @@ bool begin_report_document(report_doc_s& rd, const char* free_serif_ttf, const c
 void read_layout(report_doc_s& rd, const pdfData_s& data);
 
 // The logo in the bottom right corner of rd.page: "icon.png" under the report path when that
-// file exists (looked for once per document), otherwise the built-in one.
+// file exists (looked for once per document), otherwise the built-in ":/images/pelta_logo.png".
 void draw_logo(report_doc_s& rd);
 
 // Writes the document to a temporary file beside rd.pdf_path and renames it over that PDF,
@@ -51,6 +51,7 @@ void draw_logo(report_doc_s& rd);
 int save_report_document(report_doc_s& rd);
 
 // The whole composition of one result: document, page 1, page 2, save. Reads g_data.
+// Registers the compiled-in images first, so page code may open ":/images/..." paths.
 // 1 when the PDF was written; -1 after a page's failure message or a failed save, the
 // document freed either way and the instrument's PDF then untouched.
 int compose_report(const job_values_s& job, const QString& csv_path, const QString& pdf_path);

@@ -29,7 +29,7 @@ run_result_s run_sealprint(const std::vector<std::string>& args, bool summoned,
     argv.push_back(SEALPRINT_PROGRAM);
     argv.insert(argv.end(), args.begin(), args.end());
     run_options_s opt;
-    opt.set_env = {{"TZ", "UTC"}, {"LSAN_OPTIONS", "suppressions=" LSAN_SUPPRESSIONS}};
+    opt.set_env = {{"TZ", "UTC"}};
     opt.unset_env = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "SUMMONED_BY_FILELIST"};
     if (summoned) opt.set_env.push_back({"SUMMONED_BY_FILELIST", "1"});
     return run_program(argv, opt);
