@@ -111,8 +111,8 @@ int search_value_by_key(const char* path, csv_category_e category, const char* k
     char line[CSV_VALUE_SIZE];
 
     file_ptr f = open_at_title(path, section.title, line);
-    // Older instruments call the section "Instrument setting"; tried only when the whole file
-    // lacks "Device setting".
+    // Some files title the section "Instrument setting"; that title is tried only when the
+    // whole file lacks "Device setting".
     if (!f && category == CSV_DEVICE_SETTING) f = open_at_title(path, "Instrument setting", line);
     if (!f) return -1;
 
