@@ -5,14 +5,6 @@
 
 namespace {
 
-TEST(Hex2String, SkipsNonHexAndPairsFromTheEnd) {
-    EXPECT_EQ(Hex2String("416e6e"), "Ann");
-    EXPECT_EQ(Hex2String("4D c3 BC 6c-6C:65 72"), QString::fromUtf8("M\xC3\xBCller"));
-    EXPECT_EQ(Hex2String("141"), QString::fromUtf8("\x01" "A"));
-    EXPECT_EQ(Hex2String("_"), "");
-    EXPECT_EQ(Hex2String(""), "");
-}
-
 TEST(ApprovalSlots, UnderscoreIdLeavesTheSlotEmpty) {
     pdfData_s r;
     fill_approval_slots(r, {"_", "416e6e", "1709288132", "_", "_", "", "_", "", "x"}, "now");

@@ -8,23 +8,16 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
-#include <cstdio>
 #include <string>
 
+#include "common/process.h"
 #include "pdf/report_document.h"
 #include "resources/resources.h"
 
 namespace {
 
 std::string run(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
+    return run_program({"/bin/sh", "-c", command}).out;
 }
 
 QByteArray read_all(const QString& path) {

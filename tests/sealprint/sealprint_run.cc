@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -56,12 +55,5 @@ std::vector<std::string> lines_starting(const std::string& out, const std::strin
 }
 
 std::string shell_output(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
+    return run_program({"/bin/sh", "-c", command}).out;
 }
