@@ -173,7 +173,7 @@ TEST_F(Page1, HeaderAndDeviceInformation) {
                         .set("Reanalysis", "Yes,2024-03-01 11:42")
                         .set("Calibration value", "0.9,1.2,1.0"));
     run_result_s r = run();
-    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
     const page_text_s p = page("r");
 
     std::vector<std::string> header = lines_from(p, 135, 3117, 53);
@@ -274,7 +274,7 @@ TEST_F(Page1, ValuesMissingFromALaterResultKeepThePreviousOnes) {
     add_result("a", result_file_s().set("Date", "A").set("Serial number", "SN-A").drop("Protocol name"));
     add_result("b", result_file_s().set("Date", "B").set("Protocol name", "P-B").drop("Serial number"));
     run_result_s r = run();
-    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
     const std::vector<std::string> dates = lines_starting(r.out, "<sealprint> Date : ");
     ASSERT_EQ(dates.size(), 2u);
     const bool a_first = dates[0] == "<sealprint> Date : A ";
@@ -324,7 +324,7 @@ TEST_F(Page1, PanelsShowTheLinesOfEachModeAndMethod) {
                                .set("Size gating", "12 < 60 um"),
                kFluorescenceImages);
     run_result_s r = run();
-    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
 
     const page_text_s bf_total = page("bf_total");
     EXPECT_EQ(lines_from(bf_total, 139, 2447, 86),
@@ -414,7 +414,7 @@ TEST_F(Page1, CombinedResultShowsTheMeanTableInsteadOfImages) {
                          .set("Counting mode", "Bright field cell counting,Total cell counting"),
                {});
     run_result_s r = run();
-    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
 
     const page_text_s fl = page("fl");
     EXPECT_EQ(line_at(fl, 1691, 2546), "Cell counting results (Mean)");
