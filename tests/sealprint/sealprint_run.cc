@@ -34,8 +34,8 @@ run_result_s run_sealprint(const std::vector<std::string>& args, bool summoned,
     // of the libraries that the image plug-ins load (a TIFF decoded, some environments), unless
     // it leaves __tls_get_addr alone. Plain builds ignore the variable.
     const char* asan = getenv("ASAN_OPTIONS");
-    opt.set_env.push_back({"ASAN_OPTIONS", std::string(asan && *asan ? std::string(asan) + ":" : "") +
-                                               "intercept_tls_get_addr=0"});
+    const std::string earlier = asan && *asan ? std::string(asan) + ":" : "";
+    opt.set_env.push_back({"ASAN_OPTIONS", earlier + "intercept_tls_get_addr=0"});
     opt.unset_env = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "SUMMONED_BY_FILELIST"};
     if (summoned) opt.set_env.push_back({"SUMMONED_BY_FILELIST", "1"});
     return run_program(argv, opt);
