@@ -39,7 +39,10 @@ std::string format_row(sqlite3_stmt* stmt, const char* unknown_type_format) {
         if (type == SQLITE_INTEGER) {
             const int64_t value = sqlite3_column_int64(stmt, i);
             if (i == 0) {
-                line += format_local_time(value);
+                // A date that fits in 32 bits is read as unsigned, as it always was: entries
+                // stamped after 2038-01-19 by a 32-bit writer are stored wrapped to negative.
+                const bool wrapped = value < 0 && value >= INT32_MIN;
+                line += format_local_time(wrapped ? value + (int64_t{1} << 32) : value);
             } else {
                 std::snprintf(buf, sizeof buf, "%" PRId64, value);
                 line += buf;

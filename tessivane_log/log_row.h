@@ -14,6 +14,7 @@ std::string format_local_time(int64_t seconds);
 // stays one line; everything else is copied as is, up to the first zero byte.
 void append_escaped_text(std::string& line, const unsigned char* text, size_t length);
 
-// The current row of stmt: columns in order joined by ",", ended by a newline. A column of an
+// The current row of stmt: columns in order joined by ",", ended by a newline; an integer first
+// column is a date shown in local time (a 32-bit value read as unsigned). A column of an
 // unexpected storage class is replaced by unknown_type_format (one "%d" for the type code).
 std::string format_row(sqlite3_stmt* stmt, const char* unknown_type_format);
