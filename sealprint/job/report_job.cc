@@ -37,9 +37,10 @@ QString display_date(const QString& date, const QString& now_text) {
     if (date.isEmpty()) return now_text;
     bool seconds = false;
     const qlonglong since_epoch = date.toLongLong(&seconds, 10);
-    // Qt counts in milliseconds and would wrap around beyond this, showing a wrong date;
-    // the signer's own text says more.
-    constexpr qlonglong kMaxSeconds = std::numeric_limits<qlonglong>::max() / 1000;
+    // Qt counts in milliseconds and, once the local offset is added, would wrap around
+    // beyond this, showing a wrong date; the signer's own text says more. A day covers
+    // every offset.
+    constexpr qlonglong kMaxSeconds = std::numeric_limits<qlonglong>::max() / 1000 - 86400;
     if (!seconds || since_epoch > kMaxSeconds || since_epoch < -kMaxSeconds) return date;
     const QDateTime when = QDateTime::fromSecsSinceEpoch(since_epoch);
     return when.isValid() ? english_locale().toString(when, kDateFormat) : date;
@@ -76,14 +77,14 @@ void fill_approval_slots(pdfData_s& record, const QStringList& slot_args, const 
     }
 }
 
-void scan_results(const QString& report_path, QStringList& pdf_list, QStringList& csv_list) {
+void scan_results(const QString& report_path, QStringList& pdfList, QStringList& csvList) {
     QDirIterator dirs(report_path, QDir::Dirs | QDir::NoDotAndDotDot);
     while (dirs.hasNext()) {
         QDirIterator pdfs(dirs.next(), QStringList{QStringLiteral("*.pdf")}, QDir::Files);
         if (!pdfs.hasNext()) continue;
         const QString pdf = pdfs.next();
-        pdf_list.append(pdf);
-        csv_list.append(QString(pdf).replace(QLatin1String(".pdf"), QLatin1String(".csv")));
+        pdfList.append(pdf);
+        csvList.append(QString(pdf).replace(QLatin1String(".pdf"), QLatin1String(".csv")));
     }
 }
 
@@ -104,6 +105,10 @@ void read_result(const QString& csv_path) {
             printf("<sealprint> %s : %s \n", item->key, value);
         }
         set_value_by_key(item->key, value);
+    }
+    // Lists of numbers read better with slashes on the page.
+    for (QString* field : {&g_data.calibration_value, &g_data.calibration_setting, &g_data.pixel_shift}) {
+        field->replace(QLatin1String(","), QLatin1String(" / "));
     }
 }
 
@@ -131,20 +136,16 @@ int run_report_job(const QStringList& args) {
     }
     printf("\n");
 
-    QStringList pdf_list, csv_list;
-    scan_results(job.report_path, pdf_list, csv_list);
-    if (pdf_list.isEmpty()) {
+    QStringList pdfList, csvList;
+    scan_results(job.report_path, pdfList, csvList);
+    if (pdfList.isEmpty()) {
         printf("[Error] <sealprint> pdfList.empty() ! \n");
         return -1;
     }
 
-    for (int i = 0; i < pdf_list.size(); ++i) {
-        read_result(csv_list.at(i));
-        // Lists of numbers read better with slashes on the page.
-        for (QString* field : {&g_data.calibration_value, &g_data.calibration_setting, &g_data.pixel_shift}) {
-            field->replace(QLatin1String(","), QLatin1String(" / "));
-        }
-        if (compose_report(job, csv_list.at(i), pdf_list.at(i)) < 0) return -1;
+    for (int i = 0; i < pdfList.size(); ++i) {
+        read_result(csvList.at(i));
+        if (compose_report(job, csvList.at(i), pdfList.at(i)) < 0) return -1;
     }
     printf("~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~ \n");
     printf("Generate PDF succeed !!! \n");

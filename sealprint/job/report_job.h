@@ -24,9 +24,11 @@ void fill_approval_slots(pdfData_s& record, const QStringList& slot_args, const 
 // Result folders: each non-hidden directory directly under `report_path` that holds a
 // "*.pdf" file (any case) gives its first PDF, and that path with ".pdf" replaced by
 // ".csv" (exact case) as its CSV file. In the order the file system lists them.
-void scan_results(const QString& report_path, QStringList& pdf_list, QStringList& csv_list);
+void scan_results(const QString& report_path, QStringList& pdfList, QStringList& csvList);
 
-// Looks up every item of the CSV file into g_data, one log line per lookup.
+// Looks up every item of the CSV file into g_data, one log line per lookup, then puts " / "
+// between the numbers of the calibration and pixel-shift lists. A key the file lacks keeps
+// the value an earlier result stored.
 void read_result(const QString& csv_path);
 
 // Everything after the start banner, for the 13 arguments `args`: slots, log, scan, one

@@ -2,6 +2,12 @@
 #include "job/report_job.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
 
 namespace {
 
@@ -37,6 +43,17 @@ TEST(ApprovalSlots, DatesOfSignedSlots) {
     EXPECT_EQ(r.L3_approval_date, "9223372036854775807");
 }
 
+TEST(ApprovalSlots, DateAtTheEdgeOfTheRangeEastOfUtcStaysAsGiven) {
+    // Fourteen hours east: adding the offset would carry the instant past what Qt can count.
+    setenv("TZ", "XST-14", 1);
+    tzset();
+    pdfData_s r;
+    fill_approval_slots(r, {"u1", "", "9223372036851175", "_", "", "", "_", "", ""}, "now");
+    setenv("TZ", "UTC", 1);
+    tzset();
+    EXPECT_EQ(r.L1_approval_date, "9223372036851175");
+}
+
 TEST(ApprovalSlots, EmptyIdKeepsTheDateAsGiven) {
     pdfData_s r;
     fill_approval_slots(r, {"", "416e6e", "1709288132", "", "", "", "_", "", ""}, "now");
@@ -44,6 +61,33 @@ TEST(ApprovalSlots, EmptyIdKeepsTheDateAsGiven) {
     EXPECT_EQ(r.L1_approval_name, "Ann");
     EXPECT_EQ(r.L1_approval_date, "1709288132");
     EXPECT_EQ(r.L2_approval_date, "");
+}
+
+void write_text(const std::string& path, const char* text) {
+    FILE* f = fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs(text, f);
+    fclose(f);
+}
+
+TEST(ReadResult, KeyMissingFromALaterResultKeepsTheEarlierValue) {
+    const std::string first = ::testing::TempDir() + "read_result_1_" + std::to_string(getpid()) + ".csv";
+    const std::string second = ::testing::TempDir() + "read_result_2_" + std::to_string(getpid()) + ".csv";
+    write_text(first,
+               "Cell count report\n=====\nDate,D1\nSerial number,ORK2-0137\n\n"
+               "Device setting\n-----\nCalibration value,0.98,1.02,1.00\nPixel shift,2,-1\n");
+    write_text(second, "Cell count report\n=====\nDate,D2\n");
+    ::testing::internal::CaptureStdout();
+    read_result(QString::fromStdString(first));
+    read_result(QString::fromStdString(second));
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    unlink(first.c_str());
+    unlink(second.c_str());
+    EXPECT_NE(log.find("<sealprint> Serial number : search fail ! \n"), std::string::npos) << log;
+    EXPECT_EQ(g_data.date, "D2");
+    EXPECT_EQ(g_data.serial_number, "ORK2-0137");
+    EXPECT_EQ(g_data.calibration_value, "0.98 / 1.02 / 1.00");
+    EXPECT_EQ(g_data.pixel_shift, "2 / -1");
 }
 
 }  // namespace
