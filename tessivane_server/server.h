@@ -1,0 +1,41 @@
+// The process around the protocol threads: the stop flag, the device list, the fixed table of
+// worker threads, the SIGTERM handler and the housekeeping thread.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <pthread.h>
+
+#include "device_list.h"
+
+// 0 at start; the first SIGTERM sets it to 1. Every thread tests it at least once a second.
+extern std::atomic<int> g_exit;
+
+// The devices that announced themselves in the current cycle, saved to DEVLIST_FILE.
+extern devList dev_list;
+
+struct thread_slot {
+    std::atomic<pthread_t> id;  // 0 while the thread is not running
+    const char* name;
+    void* (*entry)(void*);
+    void* arg;
+};
+constexpr size_t thread_count = 3;
+// device_if (port 2001), app_if (housekeeping), join_if (port 2002), started and joined in this
+// order.
+extern thread_slot thread_info[thread_count];
+
+// The address the joining interface binds to (network byte order, 0 = all addresses): the
+// secondary interface as the start-up scan found it, taken before any thread starts.
+extern uint32_t join_bind_addr;
+
+// SIGTERM handler. The first signal sets g_exit and writes "Caught 15!"; a later one cancels the
+// threads still running. Async-signal-safe apart from pthread_cancel.
+void term(int signo);
+
+// Housekeeping thread: until g_exit is set, saves the device list, clears it, rescans the
+// interfaces, and waits 5 seconds. `list` is the devList. Prints "app_if Exit" at the end.
+void* app_if(void* list);
+
+// Sleeps up to `ms` milliseconds, waking early when g_exit is set; false when it was set.
+bool sleep_unless_stopping(int ms);
