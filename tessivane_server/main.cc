@@ -38,13 +38,11 @@ int main(int argc, char** argv) {
         thread_info[i].id = id;
     }
     for (size_t i = 0; i < thread_count; ++i) {
-        const pthread_t id = thread_info[i].id;
-        if (id == 0)
+        if (thread_info[i].id == 0)
             continue;
         std::printf("Waiting %lu process Exit\n", static_cast<unsigned long>(i));
         std::fflush(stdout);
-        ::pthread_join(id, nullptr);
-        thread_info[i].id = 0;
+        join_thread(thread_info[i]);
         std::printf("End of %lu process Exit\n", static_cast<unsigned long>(i));
         std::fflush(stdout);
     }

@@ -11,17 +11,17 @@
 #include "paths.h"
 
 std::atomic<int> g_exit{0};
+std::atomic<int> g_cancel{0};
 devList dev_list(default_devlist_file);
 uint32_t join_bind_addr = 0;
 
 thread_slot thread_info[thread_count] = {
-    {{0}, "device_if", device_if, &dev_list},
-    {{0}, "app_if", app_if, &dev_list},
-    {{0}, "join_if", joining_if, &join_bind_addr},
+    {0, "device_if", device_if, &dev_list},
+    {0, "app_if", app_if, &dev_list},
+    {0, "join_if", joining_if, &join_bind_addr},
 };
 
 static_assert(std::atomic<int>::is_always_lock_free, "g_exit is written by a signal handler");
-static_assert(std::atomic<pthread_t>::is_always_lock_free, "thread ids are read by a signal handler");
 
 void term(int signo) {
     const int saved_errno = errno;
@@ -42,13 +42,32 @@ void term(int signo) {
         line[length++] = '\n';
         [[maybe_unused]] const ssize_t written = ::write(STDOUT_FILENO, line, length);
     } else {
-        for (thread_slot& slot : thread_info) {
-            const pthread_t id = slot.id.load();
-            if (id != 0)
-                ::pthread_cancel(id);
-        }
+        g_cancel = 1;
     }
     errno = saved_errno;
+}
+
+void join_thread(thread_slot& slot) {
+    bool cancelled = false;
+    for (;;) {
+        timespec deadline;
+        ::clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline.tv_nsec += 100 * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_nsec -= 1000000000L;
+            ++deadline.tv_sec;
+        }
+        if (::pthread_timedjoin_np(slot.id, nullptr, &deadline) != ETIMEDOUT)
+            break;
+        if (g_cancel != 0 && !cancelled) {
+            // Every slot still holding an id has a thread that was not joined yet.
+            for (thread_slot& running : thread_info)
+                if (running.id != 0)
+                    ::pthread_cancel(running.id);
+            cancelled = true;
+        }
+    }
+    slot.id = 0;
 }
 
 bool sleep_unless_stopping(int ms) {

@@ -15,7 +15,7 @@ extern std::atomic<int> g_exit;
 extern devList dev_list;
 
 struct thread_slot {
-    std::atomic<pthread_t> id;  // 0 while the thread is not running
+    pthread_t id;  // 0 while the thread is not running; only main touches it
     const char* name;
     void* (*entry)(void*);
     void* arg;
@@ -29,9 +29,17 @@ extern thread_slot thread_info[thread_count];
 // secondary interface as the start-up scan found it, taken before any thread starts.
 extern uint32_t join_bind_addr;
 
-// SIGTERM handler. The first signal sets g_exit and writes "Caught 15!"; a later one cancels the
-// threads still running. Async-signal-safe apart from pthread_cancel.
+// Set by the second and later SIGTERM: main cancels the threads it has not joined yet.
+extern std::atomic<int> g_cancel;
+
+// SIGTERM handler. The first signal sets g_exit and writes "Caught 15!"; a later one sets
+// g_cancel. Async-signal-safe: pthread_cancel is not (it may load the unwinder), and only the
+// thread that joins the workers knows which of them still exist, so main does the cancelling.
 void term(int signo);
+
+// Joins the thread of `slot`, waking every 100 ms to cancel the threads still running once
+// g_cancel is set; sets the slot's id to 0 when it has been joined.
+void join_thread(thread_slot& slot);
 
 // Housekeeping thread: until g_exit is set, saves the device list, clears it, rescans the
 // interfaces, and waits 5 seconds. `list` is the devList. Prints "app_if Exit" at the end.
