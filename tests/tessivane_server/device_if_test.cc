@@ -249,7 +249,9 @@ TEST_F(ServerTest, AccountRequestsOnTheDevicePort) {
     EXPECT_NE(out.find("deactivate_account(): ran '" + user_tool + " update_user 'alice' --status=0'\n"),
               std::string::npos) << out;
     EXPECT_EQ(server.count_in_out("send_fail_to_login(): sent 72 bytes.\n"), 1u);
-    EXPECT_EQ(server.count_in_out("send_account_lock_state(): sent 72 bytes.\n"), 2u);
+    // Printed after the reply has gone out.
+    EXPECT_TRUE(wait_until([&] { return server.count_in_out("send_account_lock_state(): sent 72 bytes.\n") == 2; },
+                           2000ms));
 }
 
 TEST_F(ServerTest, DevicePortDropsWhatItDoesNotServe) {
