@@ -15,9 +15,8 @@
 #include <type_traits>
 #include <unistd.h>
 
-#include "cellcounting_settings.h"
+#include "device_files.h"
 #include "device_list.h"
-#include "files.h"
 #include "log_text.h"
 #include "password_notice.h"
 #include "paths.h"
@@ -81,23 +80,8 @@ void assign_name(devList& list, const std::string& key, const std::string& name,
     }
 }
 
-// The first character of the device's security file, and whether it exists.
-bool read_security_level(const std::string& serial, char& level) {
-    if (!is_safe_path_component(serial))
-        return false;
-    const unique_file file = open_for_reading(std::string(default_product_dir) +
-                                              "/security/security_" + serial + ".txt");
-    if (!file)
-        return false;
-    char line[32] = {};
-    if (!std::fgets(line, sizeof line, file.get()))
-        line[0] = '\0';
-    level = line[0];
-    return true;
-}
-
 void handle_announcement(int sock, device_announce_s& msg, const sockaddr* from,
-                         socklen_t fromlen, devList& list) {
+                         socklen_t fromlen, devList& list, device_files_cache_s& files) {
     const std::string address = dotted(from);
     const int calculated = CheckSum(&msg, offsetof(device_announce_s, checksum), false);
     if (calculated != msg.checksum) {
@@ -134,11 +118,11 @@ void handle_announcement(int sock, device_announce_s& msg, const sockaddr* from,
 
     int bf = 0;
     int fl = 0;
-    const int64_t mtime = protocol_json_parser(serial.c_str(), bf, fl);
+    const int64_t mtime = cached_protocol(files, serial, bf, fl);
     msg.bf_protocol_counts = bf;
     msg.fl_protocol_counts = fl;
     char level = 0;
-    if (read_security_level(serial, level)) {
+    if (cached_security_level(files, serial, level)) {
         msg.security_level = level;
         msg.server_time = static_cast<int32_t>(static_cast<uint32_t>(get_server_time()));
     } else {
@@ -147,8 +131,7 @@ void handle_announcement(int sock, device_announce_s& msg, const sockaddr* from,
     }
     msg.protocol_mtime_hi = static_cast<int32_t>(static_cast<uint64_t>(mtime) >> 32);
     msg.protocol_mtime_lo = static_cast<int32_t>(static_cast<uint32_t>(mtime));
-    settings_mem_to_json(serial.c_str(), &msg.settings);
-    settings_json_parser(serial.c_str(), &msg.settings, new_format);
+    cached_settings(files, serial, msg.settings, new_format);
     msg.checksum = CheckSum(&msg, offsetof(device_announce_s, checksum), false);
     ::sendto(sock, &msg, sizeof msg, 0, from, fromlen);
 }
@@ -267,6 +250,7 @@ void* device_if(void* list) {
     auto& devices = *static_cast<devList*>(list);
     ::pthread_setname_np(::pthread_self(), "device_if");
     device_announce_s buffer{};
+    device_files_cache_s files;
     std::printf("%s Start\n", "device_if");
     std::fflush(stdout);
 
@@ -319,7 +303,7 @@ void* device_if(void* list) {
             continue;
         if (got == sizeof buffer) {
             handle_announcement(sock.get(), buffer, reinterpret_cast<const sockaddr*>(&from),
-                                fromlen, devices);
+                                fromlen, devices, files);
             continue;
         }
         if (got != sizeof(msg_header_s))

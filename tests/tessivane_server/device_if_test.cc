@@ -319,3 +319,37 @@ TEST_F(ServerTest, HostileNamesReachTheCommandAsOneArgument) {
     EXPECT_EQ(server.out().find("line1\nline2"), std::string::npos);
     EXPECT_NE(server.out().find("line1\\x0aline2"), std::string::npos);
 }
+
+// The daemon keeps what it read from a device's files while they stay unchanged; a change is
+// seen by the next announcement, even one that keeps the file's size.
+TEST_F(ServerTest, ChangedDeviceFilesAreSeenByTheNextAnnouncement) {
+    const std::string security = product_dir + "/security/security_SN-C.txt";
+    const std::string protocol = product_dir + "/settings/SN-C.json";
+    const std::string device_settings = product_dir + "/settings/SN-C_cellcounting_settings.json";
+    write_whole(security, "1");
+    write_whole(protocol, "{\"BF_TOTAL_CELL_COUNTING\": " + group(1) +
+                              ", \"BF_CELL_COUNTING_VIABILITY\": {}, "
+                              "\"FL_CELL_LINES_PRIMARY_CELLS\": {}, \"FL_ADVANCED\": {}}");
+    write_whole(product_dir + "/default/cellcounting_settings.json", full_defaults);
+    write_whole(device_settings, settings_json("All", "Autofocusing channel in FL", "GF"));
+    start();
+    std::this_thread::sleep_for(1200ms);  // the files have settled: now their results are kept
+    udp_client client;
+    for (int round = 0; round < 2; ++round) {
+        const auto reply = client.ask(device_port, announcement("C", "SN-C", "1.8.4"));
+        ASSERT_TRUE(reply);
+        EXPECT_EQ((*reply)[76], '1');
+        EXPECT_EQ(get_i32(*reply, 80), 1 << 16);
+        EXPECT_EQ(settings_bytes(*reply)[6], 1);
+    }
+    write_whole(security, "2");
+    write_whole(protocol, "{\"BF_TOTAL_CELL_COUNTING\": " + group(2) +
+                              ", \"BF_CELL_COUNTING_VIABILITY\": {}, "
+                              "\"FL_CELL_LINES_PRIMARY_CELLS\": {}, \"FL_ADVANCED\": {}}");
+    write_whole(device_settings, settings_json("All", "Autofocusing channel in FL", "RF"));
+    const auto reply = client.ask(device_port, announcement("C", "SN-C", "1.8.4"));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ((*reply)[76], '2');
+    EXPECT_EQ(get_i32(*reply, 80), 2 << 16);
+    EXPECT_EQ(settings_bytes(*reply)[6], 2);
+}

@@ -40,8 +40,12 @@ TEST_F(ServerTest, RandomDatagramsLeaveTheServerAnswering) {
     }
     while (client.receive(200ms)) {
     }
+    // The daemon may still work through the queued garbage, where a valid header takes whatever
+    // comes next as its follow-up: an announcement may be swallowed so, but never all of them.
     udp_client device;
-    const auto reply = device.ask(device_port, announcement("Still", "SN-OK", "1.8.4"), 5000ms);
+    std::optional<bytes> reply;
+    for (int attempt = 0; attempt < 5 && !reply; ++attempt)
+        reply = device.ask(device_port, announcement("Still", "SN-OK", "1.8.4"), 2000ms);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->substr(0, 6), std::string("Still\0", 6));
     EXPECT_TRUE(checksum_ok(*reply));
