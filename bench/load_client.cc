@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <string>
 #include <vector>
@@ -67,14 +68,16 @@ struct bench_s {
         ++sent;
     }
 
-    // Takes every reply waiting on the sockets (up to `wait_ms` for the first); calls `on_reply`
+    // Takes every reply waiting on the sockets (up to `wait` for the first); calls `on_reply`
     // with each device that got one.
     template <typename F>
-    void collect(int wait_ms, F on_reply) {
+    void collect(clock_type::duration wait, F on_reply) {
         std::vector<pollfd> waits;
         for (const device_s& d : devices)
             waits.push_back({d.fd, POLLIN, 0});
-        if (::poll(waits.data(), waits.size(), wait_ms) <= 0)
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+        const timespec limit = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        if (::ppoll(waits.data(), waits.size(), &limit, nullptr) <= 0)
             return;
         for (size_t i = 0; i < waits.size(); ++i) {
             if (!(waits[i].revents & POLLIN))
@@ -158,7 +161,7 @@ int main(int argc, char** argv) {
         for (device_s& d : bench.devices)
             bench.send(d);
         while (clock_type::now() < end) {
-            bench.collect(10, [&](device_s& d) {
+            bench.collect(std::chrono::milliseconds(10), [&](device_s& d) {
                 ++replies;
                 if (clock_type::now() < end)
                     bench.send(d);
@@ -175,10 +178,10 @@ int main(int argc, char** argv) {
                 bench.send(bench.devices[turn++ % bench.devices.size()]);
                 next += interval;
             }
-            const auto until_next = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        next - clock_type::now()).count();
-            bench.collect(static_cast<int>(std::max<long>(0, std::min<long>(until_next, 10))),
-                          [&](device_s&) { ++replies; });
+            // Sleeps until the next send is due rather than spinning, which would take the CPU
+            // from the server being measured.
+            const auto until_next = std::max(clock_type::duration::zero(), next - clock_type::now());
+            bench.collect(until_next, [&](device_s&) { ++replies; });
             bench.expire([](device_s&) {});
         }
     }
@@ -190,7 +193,7 @@ int main(int argc, char** argv) {
             waiting = waiting || !d.waiting.empty();
         if (!waiting)
             break;
-        bench.collect(10, [&](device_s&) { ++replies; });
+        bench.collect(std::chrono::milliseconds(10), [&](device_s&) { ++replies; });
     }
     for (device_s& d : bench.devices) {
         bench.lost += static_cast<long>(d.waiting.size());
