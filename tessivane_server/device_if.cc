@@ -19,7 +19,6 @@
 #include "device_list.h"
 #include "log_text.h"
 #include "password_notice.h"
-#include "paths.h"
 #include "server.h"
 #include "server_settings.h"
 #include "udp.h"
@@ -139,7 +138,7 @@ void handle_announcement(int sock, device_announce_s& msg, const sockaddr* from,
 // The follow-up record of an account request; false (silently) when none came within a second.
 template <typename T>
 bool receive_follow_up(int sock, T& record, sockaddr_in& from, socklen_t& fromlen) {
-    if (receive_datagram(sock, &record, sizeof record, follow_up_wait_ms, from, fromlen) < 0)
+    if (receive_datagram(sock, &record, sizeof record, receive_limit_ms, from, fromlen) < 0)
         return false;
     if (record.checksum == static_cast<int>(get_checksum(record)))
         return true;
@@ -151,13 +150,6 @@ bool receive_follow_up(int sock, T& record, sockaddr_in& from, socklen_t& fromle
     return false;
 }
 
-void reply(int sock, const void* record, size_t size, const sockaddr_in& to, socklen_t tolen,
-           const char* handler) {
-    const ssize_t sent =
-        ::sendto(sock, record, size, 0, reinterpret_cast<const sockaddr*>(&to), tolen);
-    std::printf("%s(): sent %d bytes.\n", handler, static_cast<int>(sent));
-}
-
 void send_server_info(int sock, const sockaddr* from, socklen_t fromlen) {
     server_info_s info{};
     get_server_info(&info);
@@ -165,49 +157,56 @@ void send_server_info(int sock, const sockaddr* from, socklen_t fromlen) {
     ::sendto(sock, &info, sizeof info, 0, from, fromlen);
 }
 
-void set_fail_to_login(int sock) {
-    record_fail_to_login_s record;
+// The handlers that run a command for the user named in the follow-up record; no reply.
+template <typename T>
+void run_for_user(int sock, const char* handler, std::string (*compose)(const std::string&)) {
+    T record;
     sockaddr_in from;
     socklen_t fromlen;
     if (!receive_follow_up(sock, record, from, fromlen))
         return;
-    const std::string command =
-        inc_login_fails_command(issuer_e::device_if, field_text(record.user_name));
+    const std::string command = compose(field_text(record.user_name));
     run_command(command);
-    std::printf("%s(): ran '%s'\n", "set_fail_to_login", log_safe(command).c_str());
+    std::printf("%s(): ran '%s'\n", handler, log_safe(command).c_str());
+}
+
+// The handlers that look a number up for the user named in the follow-up record and send the
+// record back with it.
+template <typename T>
+void reply_with_lookup(int sock, const char* handler, int32_t T::*field,
+                       int (*lookup)(const std::string&, const std::string&)) {
+    T record;
+    sockaddr_in from;
+    socklen_t fromlen;
+    if (!receive_follow_up(sock, record, from, fromlen))
+        return;
+    record.*field = lookup(field_text(record.user_name), default_user_tool);
+    record.checksum = static_cast<int>(get_checksum(record));
+    const ssize_t sent = ::sendto(sock, &record, sizeof record, 0,
+                                  reinterpret_cast<const sockaddr*>(&from), fromlen);
+    std::printf("%s(): sent %d bytes.\n", handler, static_cast<int>(sent));
+}
+
+void set_fail_to_login(int sock) {
+    run_for_user<record_fail_to_login_s>(sock, "set_fail_to_login", [](const std::string& name) {
+        return inc_login_fails_command(issuer_e::device_if, name);
+    });
 }
 
 void send_fail_to_login(int sock) {
-    record_fail_to_login_s record;
-    sockaddr_in from;
-    socklen_t fromlen;
-    if (!receive_follow_up(sock, record, from, fromlen))
-        return;
-    record.login_fail_cnt = get_fail_to_login(field_text(record.user_name));
-    record.checksum = static_cast<int>(get_checksum(record));
-    reply(sock, &record, sizeof record, from, fromlen, "send_fail_to_login");
+    reply_with_lookup(sock, "send_fail_to_login", &record_fail_to_login_s::login_fail_cnt,
+                      get_fail_to_login);
 }
 
 void deactivate_account(int sock) {
-    account_status_s record;
-    sockaddr_in from;
-    socklen_t fromlen;
-    if (!receive_follow_up(sock, record, from, fromlen))
-        return;
-    const std::string command = deactivate_command(field_text(record.user_name));
-    run_command(command);
-    std::printf("%s(): ran '%s'\n", "deactivate_account", log_safe(command).c_str());
+    run_for_user<account_status_s>(sock, "deactivate_account", [](const std::string& name) {
+        return deactivate_command(name);
+    });
 }
 
 void send_account_lock_state(int sock) {
-    account_status_s record;
-    sockaddr_in from;
-    socklen_t fromlen;
-    if (!receive_follow_up(sock, record, from, fromlen))
-        return;
-    record.status = get_account_deactivate(field_text(record.user_name));
-    record.checksum = static_cast<int>(get_checksum(record));
-    reply(sock, &record, sizeof record, from, fromlen, "send_account_lock_state");
+    reply_with_lookup(sock, "send_account_lock_state", &account_status_s::status,
+                      get_account_deactivate);
 }
 
 }  // namespace

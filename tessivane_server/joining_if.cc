@@ -31,7 +31,7 @@ const char* const source_file = "/src/tessivane_server/joining";
 
 // Waits up to a second for a request header, in slices so that a stop is seen promptly.
 bool receive_header(int sock, msg_header_s& header, sockaddr_in& from, socklen_t& fromlen) {
-    for (int waited = 0; waited < follow_up_wait_ms && g_exit == 0; waited += stop_check_ms)
+    for (int waited = 0; waited < receive_limit_ms && g_exit == 0; waited += stop_check_ms)
         if (receive_datagram(sock, &header, sizeof header, stop_check_ms, from, fromlen) >= 0)
             return true;
     return false;
@@ -42,7 +42,7 @@ bool receive_header(int sock, msg_header_s& header, sockaddr_in& from, socklen_t
 template <typename T>
 bool receive_follow_up(int sock, T& record, sockaddr_in& from, socklen_t& fromlen,
                        const char* checksum_error) {
-    if (receive_datagram(sock, &record, sizeof record, follow_up_wait_ms, from, fromlen) < 0)
+    if (receive_datagram(sock, &record, sizeof record, receive_limit_ms, from, fromlen) < 0)
         return false;
     if (record.checksum == CheckSum(reinterpret_cast<const char*>(&record), sizeof record))
         return true;
@@ -58,6 +58,22 @@ void reply(int sock, const T& record, const sockaddr_in& to) {
 
 const char* const login_fail_error = "Error checksum login fail : %02x \n";
 const char* const account_error = "Error checksum account deactivate : %02x \n";
+
+// The two lookups: the follow-up names the user, `wants` is logged with the name, and the record
+// goes back with the number in `field`.
+template <typename T>
+void reply_with_lookup(int sock, sockaddr_in& from, const char* checksum_error, const char* wants,
+                       int32_t T::*field, int (*lookup)(const std::string&, const std::string&)) {
+    T record;
+    socklen_t fromlen = sizeof from;
+    if (!receive_follow_up(sock, record, from, fromlen, checksum_error))
+        return;
+    const std::string user_name = field_text(record.user_name);
+    std::printf(wants, log_safe(user_name).c_str());
+    record.*field = lookup(user_name, default_user_tool);
+    record.checksum = CheckSum(reinterpret_cast<const char*>(&record), sizeof record);
+    reply(sock, record, from);
+}
 
 // One request whose header passed its checksum.
 void handle_request(int sock, const msg_header_s& header, sockaddr_in& from) {
@@ -108,18 +124,11 @@ void handle_request(int sock, const msg_header_s& header, sockaddr_in& from) {
         run_command(inc_login_fails_command(issuer_e::joining_if, field_text(record.user_name)));
         return;
     }
-    case request_get_login_fail: {
-        record_fail_to_login_s record;
-        if (!receive_follow_up(sock, record, from, fromlen, login_fail_error))
-            return;
-        const std::string user_name = field_text(record.user_name);
-        std::printf("joining_if() : [TesiVane] wants to get login fail : %s \n",
-                    log_safe(user_name).c_str());
-        record.login_fail_cnt = get_fail_to_login(user_name);
-        record.checksum = CheckSum(reinterpret_cast<const char*>(&record), sizeof record);
-        reply(sock, record, from);
+    case request_get_login_fail:
+        reply_with_lookup(sock, from, login_fail_error,
+                          "joining_if() : [TesiVane] wants to get login fail : %s \n",
+                          &record_fail_to_login_s::login_fail_cnt, get_fail_to_login);
         return;
-    }
     case request_deactivate_account: {
         account_status_s record;
         if (!receive_follow_up(sock, record, from, fromlen, account_error))
@@ -130,18 +139,11 @@ void handle_request(int sock, const msg_header_s& header, sockaddr_in& from) {
         run_command(deactivate_command(user_name));
         return;
     }
-    case request_get_account_status: {
-        account_status_s record;
-        if (!receive_follow_up(sock, record, from, fromlen, account_error))
-            return;
-        const std::string user_name = field_text(record.user_name);
-        std::printf("joining_if() : [TesiVane] wants to get account deactivate : %s \n",
-                    log_safe(user_name).c_str());
-        record.status = get_account_deactivate(user_name);
-        record.checksum = CheckSum(reinterpret_cast<const char*>(&record), sizeof record);
-        reply(sock, record, from);
+    case request_get_account_status:
+        reply_with_lookup(sock, from, account_error,
+                          "joining_if() : [TesiVane] wants to get account deactivate : %s \n",
+                          &account_status_s::status, get_account_deactivate);
         return;
-    }
     default:
         return;  // unknown request: nothing to do
     }

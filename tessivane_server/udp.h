@@ -6,8 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// How long a request waits for its follow-up record before it is given up.
-constexpr int follow_up_wait_ms = 1000;
+// How long a receive waits: for a request header on port 2002, and on both ports for the
+// follow-up record of a request, which is given up after that.
+constexpr int receive_limit_ms = 1000;
 
 // A descriptor closed when the scope that opened it ends, a cancelled thread's included.
 class unique_fd {
