@@ -21,7 +21,8 @@ bool parse_json_object(std::FILE* file, rapidjson::Document& doc, std::string& p
         problem = "read error: " + std::generic_category().message(errno);
         return false;
     }
-    doc.Parse(text.data(), text.size());
+    // Iterative: a deeply nested (even truncated) file must fail, not overflow the stack.
+    doc.Parse<rapidjson::kParseIterativeFlag>(text.data(), text.size());
     if (doc.HasParseError()) {
         problem = std::string(rapidjson::GetParseError_En(doc.GetParseError())) + " at byte " +
                   std::to_string(doc.GetErrorOffset());

@@ -1,0 +1,155 @@
+#include "pdf/report_document.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstdio>
+
+#include "pdf/pdf_drawing.h"
+#include "pdf/report_pages.h"
+#include "resources/resources.h"
+
+namespace {
+
+// The installation's fonts; the ones the drawing needs beyond the 14 standard faces.
+const char* const kFreeSerifTtf = PRODUCT_DIR "/FreeSerif.ttf";
+const char* const kArialTtf = PRODUCT_DIR "/Arial.ttf";
+const char* const kBuiltinLogo = ":/images/pelta_logo.png";
+
+void scale_to_page_units(HPDF_Page page) {
+    HPDF_Page_Concat(page, PAGE_UNIT_SCALE, 0, 0, PAGE_UNIT_SCALE, 0, 0);
+}
+
+// Loads and embeds a TrueType file; the name it registers under depends on the file's own
+// build, so the caller fetches the font by this name, not by the one it expects.
+const char* load_true_type(HPDF_Doc doc, const char* path) {
+    const char* name = HPDF_LoadTTFontFromFile(doc, path, HPDF_TRUE);
+    printf("HPDF_LoadTTFontFromFile : %s\n", name ? name : "(null)");
+    return name;
+}
+
+int to_int(QString text, const char* unit) {
+    return text.remove(QLatin1String(unit)).toInt(nullptr, 10);
+}
+
+}  // namespace
+
+bool begin_report_document(report_doc_s& rd, const char* free_serif_ttf, const char* arial_ttf) {
+    rd.doc = HPDF_New(haru_error_handler, nullptr);
+    if (!rd.doc) return false;
+    HPDF_SetCompressionMode(rd.doc, HPDF_COMP_ALL);
+    HPDF_SetPageMode(rd.doc, HPDF_PAGE_MODE_USE_OUTLINE);
+    rd.page = HPDF_AddPage(rd.doc);
+    HPDF_Page_SetSize(rd.page, HPDF_PAGE_SIZE_A4, HPDF_PAGE_PORTRAIT);
+    HPDF_UseUTFEncodings(rd.doc);
+    HPDF_SetCurrentEncoder(rd.doc, "UTF-8");
+
+    printf("~~Loading & embedding fonts to PDF ~~~~~~~~~\n");
+    const char* free_serif = load_true_type(rd.doc, free_serif_ttf);
+    const char* arial = load_true_type(rd.doc, arial_ttf);
+    printf("~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\n");
+
+    // The standard faces take WinAnsi, so names like Müller or José print right.
+    Font_Helvetica = HPDF_GetFont(rd.doc, "Helvetica", "WinAnsiEncoding");
+    Font_HelveticaBold = HPDF_GetFont(rd.doc, "Helvetica-Bold", "WinAnsiEncoding");
+    Font_TimesItalic = HPDF_GetFont(rd.doc, "Times-Italic", "WinAnsiEncoding");
+    Font_FreeSerif = HPDF_GetFont(rd.doc, free_serif ? free_serif : "FreeSerif", "UTF-8");
+    Font_Arial = HPDF_GetFont(rd.doc, arial ? arial : "ArialMT", "UTF-8");
+
+    HPDF_Page_SetFontAndSize(rd.page, Font_Helvetica, 36);
+    scale_to_page_units(rd.page);
+    return true;
+}
+
+void read_layout(report_doc_s& rd, const pdfData_s& data) {
+    rd.slide_channels = to_int(data.slide_type, " channel slide");
+    rd.combined_layout = rd.slide_channels == 3 && data.combine_result == QLatin1String("On") &&
+                         data.total_cell_list.size() == 3;
+    rd.min_search_size = to_int(data.min_search_size, " um");
+    rd.max_search_size = to_int(data.max_search_size, " um");
+    rd.min_cell_size = to_int(data.min_cell_size, " um");
+    rd.max_cell_size = to_int(data.max_cell_size, " um");
+}
+
+void draw_logo(report_doc_s& rd) {
+    const QString icon = rd.job->report_path + QLatin1String("/icon.png");
+    if (rd.logo_from_report_path < 0) rd.logo_from_report_path = QFileInfo(icon).isFile() ? 1 : 0;
+    HPDF_Image logo;
+    if (rd.logo_from_report_path == 1) {
+        logo = HPDF_LoadPngImageFromFile(rd.doc, QFile::encodeName(icon).constData());
+    } else {
+        QFile builtin(QString::fromLatin1(kBuiltinLogo));
+        QByteArray png;
+        if (builtin.open(QIODevice::ReadOnly)) png = builtin.readAll();
+        logo = HPDF_LoadPngImageFromMem(rd.doc, reinterpret_cast<const HPDF_BYTE*>(png.constData()),
+                                        static_cast<HPDF_UINT>(png.size()));
+    }
+    HPDF_Page_DrawImage(rd.page, logo, 2227, 48, 160, 160);
+}
+
+int save_report_document(report_doc_s& rd) {
+    const QByteArray target = QFile::encodeName(rd.pdf_path);
+    // Hidden and not "*.pdf", so no scan takes it for a result; the process id keeps two
+    // jobs on the same folder apart.
+    const QByteArray temp = QFile::encodeName(QFileInfo(rd.pdf_path).path() +
+                                              QLatin1String("/.sealprint-") +
+                                              QString::number(getpid()) + QLatin1String(".tmp"));
+    HPDF_STATUS status;
+    if (access(target.constData(), W_OK) != 0 && errno != ENOENT) {
+        // A PDF the job may not write stays as it is, as it would were it written in place.
+        status = HPDF_FILE_OPEN_ERROR;
+        haru_error_handler(status, static_cast<HPDF_STATUS>(errno), nullptr);
+    } else {
+        status = HPDF_SaveToFile(rd.doc, temp.constData());
+    }
+    if (status == HPDF_OK) {
+        // On disk before it replaces the instrument's file, and with that file's permissions.
+        const int fd = open(temp.constData(), O_RDONLY);
+        if (fd < 0 || fsync(fd) != 0) status = HPDF_FILE_IO_ERROR;
+        if (fd >= 0) close(fd);
+        struct stat original;
+        if (stat(target.constData(), &original) == 0) chmod(temp.constData(), original.st_mode & 07777);
+    }
+    if (status == HPDF_OK && rename(temp.constData(), target.constData()) != 0) status = HPDF_FILE_IO_ERROR;
+    if (status != HPDF_OK) {
+        unlink(temp.constData());
+        printf("[Error] Generate PDF fail !!! : %s, (%d)0x%X \n", target.constData(),
+               static_cast<int>(status), static_cast<unsigned>(status));
+    }
+    HPDF_Free(rd.doc);
+    rd.doc = nullptr;
+    rd.page = nullptr;
+    return status == HPDF_OK ? 1 : -1;
+}
+
+int compose_report(const job_values_s& job, const QString& csv_path, const QString& pdf_path) {
+    report_doc_s rd;
+    rd.job = &job;
+    rd.csv_path = csv_path;
+    rd.pdf_path = pdf_path;
+    init_sealprint_resources();  // page code opens ":/images/..." freely
+    if (!begin_report_document(rd, kFreeSerifTtf, kArialTtf)) {
+        printf("[Error] Generate PDF fail !!! : %s, (%d)0x%X \n", QFile::encodeName(pdf_path).constData(),
+               HPDF_FAILD_TO_ALLOC_MEM, HPDF_FAILD_TO_ALLOC_MEM);
+        return -1;
+    }
+    read_layout(rd, g_data);
+
+    int drawn = draw_page1(rd);
+    if (drawn > 0) {
+        // Page 2 keeps the library's default size, A4 portrait.
+        rd.page = HPDF_AddPage(rd.doc);
+        scale_to_page_units(rd.page);
+        drawn = draw_page2(rd);
+    }
+    if (drawn < 0) {
+        HPDF_Free(rd.doc);
+        return -1;
+    }
+    return save_report_document(rd);
+}

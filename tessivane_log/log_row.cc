@@ -1,0 +1,60 @@
+#include "log_row.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+std::string format_local_time(int64_t seconds) {
+    const time_t t = static_cast<time_t>(seconds);
+    tm local{};
+    char buf[256];
+    if (localtime_r(&t, &local) == nullptr ||
+        std::strftime(buf, sizeof buf, "%Y%m%d %H:%M:%S", &local) == 0) {
+        std::snprintf(buf, sizeof buf, "%" PRId64, seconds);
+    }
+    return buf;
+}
+
+void append_escaped_text(std::string& line, const unsigned char* text, size_t length) {
+    for (size_t i = 0; i < length && text[i] != '\0'; ++i) {
+        const char c = static_cast<char>(text[i]);
+        if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\r') {
+            line += "\\r";
+        } else {
+            line += c;
+        }
+    }
+}
+
+std::string format_row(sqlite3_stmt* stmt, const char* unknown_type_format) {
+    std::string line;
+    const int columns = sqlite3_column_count(stmt);
+    char buf[64];
+    for (int i = 0; i < columns; ++i) {
+        if (i > 0) line += ',';
+        const int type = sqlite3_column_type(stmt, i);
+        if (type == SQLITE_INTEGER) {
+            const int64_t value = sqlite3_column_int64(stmt, i);
+            if (i == 0) {
+                // A date that fits in 32 bits is read as unsigned, as it always was: entries
+                // stamped after 2038-01-19 by a 32-bit writer are stored wrapped to negative.
+                const bool wrapped = value < 0 && value >= INT32_MIN;
+                line += format_local_time(wrapped ? value + (int64_t{1} << 32) : value);
+            } else {
+                std::snprintf(buf, sizeof buf, "%" PRId64, value);
+                line += buf;
+            }
+        } else if (type == SQLITE_TEXT) {
+            const unsigned char* text = sqlite3_column_text(stmt, i);
+            append_escaped_text(line, text, static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+        } else {
+            std::snprintf(buf, sizeof buf, unknown_type_format, type);
+            line += buf;
+        }
+    }
+    line += '\n';
+    return line;
+}

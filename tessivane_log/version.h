@@ -1,0 +1,4 @@
+// The one place that holds the program's version text.
+#pragma once
+
+inline constexpr char kLogVersion[] = "1.3.5";
