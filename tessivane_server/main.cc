@@ -2,6 +2,7 @@
 // PC-side application on UDP port 2002 until SIGTERM; `tessivane_server version` prints the
 // version and exits.
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <pthread.h>
@@ -33,7 +34,10 @@ int main(int argc, char** argv) {
         const int error = ::pthread_create(&id, nullptr, thread_info[i].entry, thread_info[i].arg);
         if (error != 0) {
             std::printf("thread create error: %s\n", std::strerror(error));
-            return -1;  // the threads already running are left as they are
+            std::fflush(stdout);
+            // Status 255 (-1) without running static destructors: the threads already started
+            // still use the device list.
+            std::_Exit(255);
         }
         thread_info[i].id = id;
     }
