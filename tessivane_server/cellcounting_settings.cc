@@ -92,6 +92,7 @@ struct settings_documents {
     std::string default_path;
     rapidjson::Document device;
     rapidjson::Document defaults;
+    mutable bool took_defaults = false;
 
     // The text of a key: the device's own, else (with a WARN line) the default. Null after
     // printing why when neither file has it as a string.
@@ -107,6 +108,7 @@ struct settings_documents {
             }
             std::fprintf(stderr, k.warn_format, parser_name, device_path.c_str());
             path = &default_path;
+            took_defaults = true;
         }
         if (!member->value.IsString()) {
             std::fprintf(stderr, "%s, json fail: %s: \"%s\" is not a string\n", parser_name,
@@ -200,7 +202,7 @@ int settings_mem_to_json(const char* serial, cellcounting_setting_s* settings,
 }
 
 int settings_json_parser(const char* serial, cellcounting_setting_s* settings, int new_format,
-                         const std::string& product_dir) {
+                         const std::string& product_dir, bool* took_defaults) {
     if (settings->source == 1) {
         std::printf("%s, from dev \n", parser_name);
         return -1;
@@ -264,5 +266,7 @@ int settings_json_parser(const char* serial, cellcounting_setting_s* settings, i
     filled.autofocus_upon_slide_insertion = is(text, "On");
 
     *settings = filled;  // source and spare stay 0
+    if (took_defaults)
+        *took_defaults = docs.took_defaults;
     return 1;
 }

@@ -48,5 +48,7 @@ int settings_mem_to_json(const char* serial, cellcounting_setting_s* settings,
 // "settings_json_parser, ERROR: No - <key> in default settings!",
 // "Unknown cellcounting settings version!", "settings_json_parser, json fail: <path>: <problem>"
 // (not valid JSON, not an object, or "<key>" is not a string).
+// When `took_defaults` is given, it is set to whether any key came from the default file.
 int settings_json_parser(const char* serial, cellcounting_setting_s* settings, int new_format,
-                         const std::string& product_dir = default_product_dir);
+                         const std::string& product_dir = default_product_dir,
+                         bool* took_defaults = nullptr);

@@ -1,0 +1,97 @@
+#include "server.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+#include "device_if.h"
+#include "interfaces.h"
+#include "joining_if.h"
+#include "paths.h"
+
+std::atomic<int> g_exit{0};
+std::atomic<int> g_cancel{0};
+devList dev_list(default_devlist_file);
+uint32_t join_bind_addr = 0;
+
+thread_slot thread_info[thread_count] = {
+    {0, "device_if", device_if, &dev_list},
+    {0, "app_if", app_if, &dev_list},
+    {0, "join_if", joining_if, &join_bind_addr},
+};
+
+static_assert(std::atomic<int>::is_always_lock_free, "g_exit is written by a signal handler");
+
+void term(int signo) {
+    const int saved_errno = errno;
+    if (g_exit.exchange(1) == 0) {
+        // Straight to the descriptor: the interrupted thread may hold the lock of stdout.
+        char line[32] = "Caught ";
+        size_t length = 7;
+        char digits[12];
+        size_t n = 0;
+        unsigned value = static_cast<unsigned>(signo);
+        do {
+            digits[n++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        while (n > 0)
+            line[length++] = digits[--n];
+        line[length++] = '!';
+        line[length++] = '\n';
+        [[maybe_unused]] const ssize_t written = ::write(STDOUT_FILENO, line, length);
+    } else {
+        g_cancel = 1;
+    }
+    errno = saved_errno;
+}
+
+void join_thread(thread_slot& slot) {
+    bool cancelled = false;
+    for (;;) {
+        timespec deadline;
+        ::clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline.tv_nsec += 100 * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_nsec -= 1000000000L;
+            ++deadline.tv_sec;
+        }
+        if (::pthread_timedjoin_np(slot.id, nullptr, &deadline) != ETIMEDOUT)
+            break;
+        if (g_cancel != 0 && !cancelled) {
+            // Every slot still holding an id has a thread that was not joined yet.
+            for (thread_slot& running : thread_info)
+                if (running.id != 0)
+                    ::pthread_cancel(running.id);
+            cancelled = true;
+        }
+    }
+    slot.id = 0;
+}
+
+bool sleep_unless_stopping(int ms) {
+    constexpr int slice_ms = 100;
+    while (ms > 0 && g_exit == 0) {
+        const int step = ms < slice_ms ? ms : slice_ms;
+        const timespec pause = {0, step * 1000000L};
+        ::nanosleep(&pause, nullptr);
+        ms -= step;
+    }
+    return g_exit == 0;
+}
+
+void* app_if(void* list) {
+    ::pthread_setname_np(::pthread_self(), "app_if");
+    auto& devices = *static_cast<devList*>(list);
+    while (g_exit == 0) {
+        // Save before clearing: the file always shows the devices of the cycle just ended.
+        devices.save();
+        devices.clear();
+        init_interfaces(false);
+        sleep_unless_stopping(5000);
+    }
+    std::printf("%s Exit\n", "app_if");
+    std::fflush(stdout);
+    return nullptr;
+}
