@@ -144,7 +144,8 @@ TEST_F(ServerTest, JoiningPortDropsBadAndIncompleteRequests) {
     EXPECT_NE(out.find("joining_if() : [Error] checksum msg header : "), std::string::npos) << out;
     EXPECT_NE(out.find("joining_if() : [Error] checksum join : "), std::string::npos) << out;
     char received[16];
-    std::snprintf(received, sizeof received, "%02x", static_cast<unsigned>(get_i32(bad_record, 68)));
+    std::snprintf(received, sizeof received, "%02x",
+                  static_cast<unsigned>(get_i32(bad_record, 68)));
     EXPECT_NE(out.find("joining_if() : [TesiVane] wants to get login fail : eve \n"
                        "Error checksum login fail : " + std::string(received) + " \n"),
               std::string::npos)

@@ -70,10 +70,10 @@ TEST(Process, ThreadThatCannotStartEndsTheProcess) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to change the user";
     const std::string uid = std::to_string(2000000000 + ::getpid() % 1000000);
-    const run_result_s r =
-        run_program({"/usr/bin/prlimit", "--nproc=1", "/usr/bin/setpriv", "--reuid=" + uid, "--regid=" + uid,
-                     "--clear-groups", SERVER_BIN, "Version"},
-                    {{}, {}, "", "/", 10.0});
+    const run_result_s r = run_program({"/usr/bin/prlimit", "--nproc=1", "/usr/bin/setpriv",
+                                        "--reuid=" + uid, "--regid=" + uid, "--clear-groups",
+                                        SERVER_BIN, "Version"},
+                                       {{}, {}, "", "/", 10.0});
     EXPECT_EQ(r.status, 255) << r.out << r.err;
     EXPECT_EQ(r.err, "thread create error:: Resource temporarily unavailable\n");
     EXPECT_NE(r.out.find("Starting 0process Exit\n"), std::string::npos) << r.out;
