@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -39,11 +38,15 @@ bool receive_header(int sock, msg_header_s& header, sockaddr_in& from, socklen_t
 
 // The follow-up record of a request, checked; false after printing `checksum_error` (with the
 // record's checksum) when it does not match, or silently when none came within a second.
+// `received_line`, when given, is printed with the record's user name as soon as the record has
+// arrived, whether its checksum matches or not.
 template <typename T>
 bool receive_follow_up(int sock, T& record, sockaddr_in& from, socklen_t& fromlen,
-                       const char* checksum_error) {
+                       const char* checksum_error, const char* received_line = nullptr) {
     if (receive_datagram(sock, &record, sizeof record, receive_limit_ms, from, fromlen) < 0)
         return false;
+    if (received_line)
+        std::printf(received_line, log_safe(field_text(record.user_name)).c_str());
     if (record.checksum == CheckSum(reinterpret_cast<const char*>(&record), sizeof record))
         return true;
     std::printf(checksum_error, static_cast<unsigned>(record.checksum));
@@ -66,11 +69,9 @@ void reply_with_lookup(int sock, sockaddr_in& from, const char* checksum_error, 
                        int32_t T::*field, int (*lookup)(const std::string&, const std::string&)) {
     T record;
     socklen_t fromlen = sizeof from;
-    if (!receive_follow_up(sock, record, from, fromlen, checksum_error))
+    if (!receive_follow_up(sock, record, from, fromlen, checksum_error, wants))
         return;
-    const std::string user_name = field_text(record.user_name);
-    std::printf(wants, log_safe(user_name).c_str());
-    record.*field = lookup(user_name, default_user_tool);
+    record.*field = lookup(field_text(record.user_name), default_user_tool);
     record.checksum = CheckSum(reinterpret_cast<const char*>(&record), sizeof record);
     reply(sock, record, from);
 }
@@ -131,12 +132,10 @@ void handle_request(int sock, const msg_header_s& header, sockaddr_in& from) {
         return;
     case request_deactivate_account: {
         account_status_s record;
-        if (!receive_follow_up(sock, record, from, fromlen, account_error))
+        if (!receive_follow_up(sock, record, from, fromlen, account_error,
+                               "joining_if() : [TesiVane] wants to set account deactivate : %s \n"))
             return;
-        const std::string user_name = field_text(record.user_name);
-        std::printf("joining_if() : [TesiVane] wants to set account deactivate : %s \n",
-                    log_safe(user_name).c_str());
-        run_command(deactivate_command(user_name));
+        run_command(deactivate_command(field_text(record.user_name)));
         return;
     }
     case request_get_account_status:
@@ -194,7 +193,6 @@ int join_process(user_info_s* user, const std::string& tool) {
 }
 
 void* joining_if(void* addr) {
-    ::pthread_setname_np(::pthread_self(), "join_if");
     const unique_fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (sock.get() < 0)
         fail("joining_if() : socket() error ");

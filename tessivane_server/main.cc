@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
         pthread_t id;
         const int error = ::pthread_create(&id, nullptr, thread_info[i].entry, thread_info[i].arg);
         if (error != 0) {
-            std::printf("thread create error: %s\n", std::strerror(error));
+            // perror's line, built by hand: pthread_create returns its error and leaves errno.
+            std::fprintf(stderr, "%s: %s\n", "thread create error:", std::strerror(error));
             std::fflush(stdout);
             // Status 255 (-1) without running static destructors: the threads already started
             // still use the device list.

@@ -82,7 +82,6 @@ bool sleep_unless_stopping(int ms) {
 }
 
 void* app_if(void* list) {
-    ::pthread_setname_np(::pthread_self(), "app_if");
     auto& devices = *static_cast<devList*>(list);
     while (g_exit == 0) {
         // Save before clearing: the file always shows the devices of the cycle just ended.

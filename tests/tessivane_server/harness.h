@@ -85,6 +85,7 @@ public:
     ~daemon_process();
     void start(const std::vector<std::string>& args = {"Version"});
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     void signal(int signo) const;
     // Waits for the exit; the status (0..255), or -1 on a signal or time-out.
     int wait_exit(milliseconds limit);

@@ -1,6 +1,7 @@
 // Port 2002: the administrative requests of the PC-side application.
 #include "harness.h"
 
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -125,6 +126,14 @@ TEST_F(ServerTest, JoiningPortDropsBadAndIncompleteRequests) {
     bad_join[0] = 'E';
     client.send(joining_port, bad_join, to);
     sync(client, joining_port);
+    // The requests that name their user say so on arrival, before the checksum is checked.
+    bytes bad_record = name_record("eve");
+    bad_record[68] ^= 1;
+    client.send(joining_port, header(get_login_fail_request), to);
+    client.send(joining_port, bad_record, to);
+    client.send(joining_port, header(deactivate_request), to);
+    client.send(joining_port, bad_record, to);
+    sync(client, joining_port);
     // A header whose follow-up never comes: given up after a second, then the port goes on.
     client.send(joining_port, header(get_status_request), to);
     std::this_thread::sleep_for(3500ms);
@@ -134,4 +143,15 @@ TEST_F(ServerTest, JoiningPortDropsBadAndIncompleteRequests) {
     const std::string out = server.out();
     EXPECT_NE(out.find("joining_if() : [Error] checksum msg header : "), std::string::npos) << out;
     EXPECT_NE(out.find("joining_if() : [Error] checksum join : "), std::string::npos) << out;
+    char received[16];
+    std::snprintf(received, sizeof received, "%02x",
+                  static_cast<unsigned>(get_i32(bad_record, 68)));
+    EXPECT_NE(out.find("joining_if() : [TesiVane] wants to get login fail : eve \n"
+                       "Error checksum login fail : " + std::string(received) + " \n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("joining_if() : [TesiVane] wants to set account deactivate : eve \n"
+                       "Error checksum account deactivate : " + std::string(received) + " \n"),
+              std::string::npos)
+        << out;
 }

@@ -1,5 +1,8 @@
 // The process: command line, start-up and ordered stop, and the interface scan.
+#include <unistd.h>
+
 #include <csignal>
+#include <filesystem>
 
 #include "common/process.h"
 #include "harness.h"
@@ -44,6 +47,38 @@ TEST_F(ServerTest, OtherArgumentsStartTheServerAndSigtermStopsItInOrder) {
     EXPECT_TRUE(in_order(out, {"Caught 15!\n", "app_if Exit\n"})) << out;
     EXPECT_TRUE(in_order(out, {"Caught 15!\n", "joining_if Exit\n"})) << out;
     EXPECT_EQ(server.count_in_out("Caught 15!"), 1u);
+}
+
+// Only the device thread names itself; the others keep the process's name.
+TEST_F(ServerTest, OnlyTheDeviceThreadHasANameOfItsOwn) {
+    start();
+    const std::string task_dir = "/proc/" + std::to_string(server.pid()) + "/task";
+    const std::string process_name = read_whole("/proc/" + std::to_string(server.pid()) + "/comm");
+    std::vector<std::string> names;
+    for (const auto& task : std::filesystem::directory_iterator(task_dir)) {
+        const std::string name = read_whole(task.path().string() + "/comm");
+        if (name != process_name)
+            names.push_back(name);
+    }
+    EXPECT_EQ(process_name, "tessivane_serve\n");
+    EXPECT_EQ(names, std::vector<std::string>{"device_if\n"});
+}
+
+// A thread that cannot be started ends the process with 255 at once, the error on standard
+// error as perror writes it. Run under a user of its own that may have only one task.
+TEST(Process, ThreadThatCannotStartEndsTheProcess) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to change the user";
+    const std::string uid = std::to_string(2000000000 + ::getpid() % 1000000);
+    const run_result_s r = run_program({"/usr/bin/prlimit", "--nproc=1", "/usr/bin/setpriv",
+                                        "--reuid=" + uid, "--regid=" + uid, "--clear-groups",
+                                        SERVER_BIN, "Version"},
+                                       {{}, {}, "", "/", 10.0});
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_EQ(r.err, "thread create error:: Resource temporarily unavailable\n");
+    EXPECT_NE(r.out.find("Starting 0process Exit\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Starting 1process Exit"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Tessivane_server Exit"), std::string::npos) << r.out;
 }
 
 // A thread stuck in a command that does not end keeps the first SIGTERM from finishing the
