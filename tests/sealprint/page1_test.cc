@@ -433,6 +433,31 @@ TEST_F(Page1, PanelsShowTheLinesOfEachModeAndMethod) {
     expect_style(fl_other, 1691, 2447, "Helvetica", 32, kTitleGrey);
 }
 
+// A mode that is neither bright field nor fluorescence takes the fluorescence protocol, but
+// neither its FL channel line nor its "_01_TAG_ALL" mark; "Total cell counting" splits live
+// and dead there, since only bright field counts totals alone.
+TEST_F(Page1, OtherModeTakesTheFluorescenceProtocolWithoutItsChannelOrTag) {
+    add_result("r",
+               result_file_s().set("Counting mode", "Phase contrast counting,Total cell counting"),
+               kBrightFieldImages);
+    run_result_s r = run();
+    ASSERT_EQ(r.status, 0) << r.out;
+    const page_text_s p = page("r");
+    EXPECT_EQ(
+        lines_from(p, 139, 2447, 86),
+        (std::vector<std::string>{"Slide type : 1 channel slide", "Counted chamber area : Full",
+                                  "Autofocused counting : On", "Autofocus offset : 3",
+                                  "Autofocus upon slide insertion : Off"}));
+    EXPECT_EQ(lines_from(p, 917, 2447, 86),
+              (std::vector<std::string>{"Protocol name : P1", "GF exposure level : 3",
+                                        "RF exposure level : 6", "Min. search size : 4 μm",
+                                        "Max. search size : 50 μm", "Declumping sensitivity : 8",
+                                        "Min. FL intensity : 25", "Min. roundness : 55",
+                                        "Dilution factor : 2", "Size gating : 5 ~ 20 μm"}));
+    EXPECT_EQ(lines_from(p, 1691, 2447, 86).size(), 8u);
+    EXPECT_EQ(p.images.size(), 4u);
+}
+
 result_file_s combined(const std::string& method) {
     return result_file_s()
         .set("Counting mode", "Fluorescence cell counting," + method)
