@@ -282,7 +282,11 @@ TEST_P(TotalCounting, DrawsTheTotalInOrangeTwiceAndTheClusterGraph) {
 
 // The method decides, not the counting mode: fluorescence shows the orange totals too.
 INSTANTIATE_TEST_SUITE_P(, TotalCounting,
-                         ::testing::Values("Bright field cell counting", "Fluorescence cell counting"));
+                         ::testing::Values("Bright field cell counting", "Fluorescence cell counting"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param).substr(0, 2) == "Br" ? "BrightField"
+                                                                                 : "Fluorescence";
+                         });
 
 TEST_F(SealprintPage2, ViabilityDrawsSevenPicturesLiveGreenDeadRed) {
     result_s r;
@@ -347,6 +351,8 @@ struct size_case_s {
     const char* method;
     int total, live, dead, cluster;
 };
+
+void PrintTo(const size_case_s& c, std::ostream* os) { *os << c.name; }
 
 class HistogramSizes : public SealprintPage2, public ::testing::WithParamInterface<size_case_s> {};
 
