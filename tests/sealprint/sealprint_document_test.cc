@@ -50,6 +50,15 @@ TEST_F(SealprintDocument, SamplesBecomeTwoPageA4ReportsWithEmbeddedFonts) {
         EXPECT_EQ(count_of(raw, "/FontFile2 "), 2) << pdf;
         EXPECT_TRUE(std::regex_search(raw, std::regex(R"(/FontName /[A-Z]{6}\+FreeSerif\n)"))) << pdf;
         EXPECT_TRUE(std::regex_search(raw, std::regex(R"(/FontName /[A-Z]{6}\+LiberationSans\n)"))) << pdf;
+        // Pages list the faces they use: FreeSerif for every "μ", the Arial face only for the
+        // "≤" of the bright-field sample's gating.
+        const std::string fonts = shell_output("pdffonts '" + pdf + "' 2>/dev/null");
+        EXPECT_TRUE(std::regex_search(fonts, std::regex(R"(\n[A-Z]{6}\+FreeSerif +CID TrueType +Identity-H +yes yes)")))
+            << fonts;
+        const bool shows_less_equal = pdf == pdfs[1];
+        EXPECT_EQ(std::regex_search(fonts, std::regex(R"(\n[A-Z]{6}\+LiberationSans +CID TrueType +Identity-H +yes yes)")),
+                  shows_less_equal)
+            << fonts;
     }
 }
 

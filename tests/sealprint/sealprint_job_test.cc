@@ -63,12 +63,21 @@ std::string result_csv(const std::string& date) {
 
 const char* const kInstrumentPdf = "%PDF-1.4\n% the instrument's report\n%%EOF\n";
 
-// A result folder under `report` with <stem>.pdf and <stem>.csv.
+// The camera images a bright-field result needs beside its CSV file. They only have to be
+// there: a tag image that does not decode leaves its frames on page 1 empty.
+const char* const kCameraImages[] = {"cam_01_RAW_BF.tif", "cam_01_TAG.tif"};
+
+void add_camera_images(const std::string& folder) {
+    for (const char* name : kCameraImages) ASSERT_TRUE(write_file(folder + "/" + name, ""));
+}
+
+// A result folder under `report` with <stem>.pdf, <stem>.csv and the camera images.
 void add_result(const std::string& report, const std::string& folder, const std::string& stem,
                 const std::string& date) {
     ASSERT_TRUE(fresh_dir(report + "/" + folder));
     ASSERT_TRUE(write_file(report + "/" + folder + "/" + stem + ".pdf", kInstrumentPdf));
     ASSERT_TRUE(write_file(report + "/" + folder + "/" + stem + ".csv", result_csv(date)));
+    add_camera_images(report + "/" + folder);
 }
 
 bool is_report(const std::string& path) {
@@ -148,6 +157,7 @@ TEST_F(SealprintJob, LoginNameUnderscoreDecodesToNothing) {
 TEST_F(SealprintJob, LogsEveryLookupOfAResult) {
     ASSERT_TRUE(fresh_dir(dir_ + "/r"));
     ASSERT_TRUE(write_file(dir_ + "/r/r.pdf", kInstrumentPdf));
+    add_camera_images(dir_ + "/r");
     ASSERT_TRUE(write_file(dir_ + "/r/r.csv",
                            "Cell count report\n"
                            "=================\n"
@@ -264,7 +274,9 @@ TEST_F(SealprintJob, CsvPathReplacesEveryLowerCasePdf) {
     add_result(dir_, "x.pdf.d", "r", "IN-PDF-FOLDER");
     ASSERT_TRUE(fresh_dir(dir_ + "/x.csv.d"));
     ASSERT_TRUE(write_file(dir_ + "/x.csv.d/r.csv", result_csv("IN-CSV-FOLDER")));
+    add_camera_images(dir_ + "/x.csv.d");  // the images lie beside the CSV file read
     ASSERT_TRUE(fresh_dir(dir_ + "/U"));
+    add_camera_images(dir_ + "/U");
     ASSERT_TRUE(write_file(dir_ + "/U/R.PDF", kInstrumentPdf));
     ASSERT_TRUE(write_file(dir_ + "/U/R.csv", result_csv("UPPER")));
 
@@ -284,8 +296,9 @@ TEST_F(SealprintJob, CsvPathReplacesEveryLowerCasePdf) {
 const std::vector<std::string> kSmallFileLimit = {"/bin/sh", "-c",
                                                   "ulimit -f 64; trap '' XFSZ; exec \"$0\" \"$@\""};
 
+// The files of a result folder besides its camera images.
 std::vector<std::string> listing(const std::string& dir) {
-    return lines_of(shell_output("ls -A '" + dir + "'"));
+    return lines_of(shell_output("ls -A '" + dir + "' | grep -v '^cam_'"));
 }
 
 TEST_F(SealprintJob, FailedSaveKeepsTheInstrumentPdfAndStopsTheJob) {

@@ -1,0 +1,16 @@
+// Picture files written byte by byte from their formats: the camera images a result folder
+// holds (TIFF) and a report folder's own logo (PNG).
+#pragma once
+
+#include <functional>
+#include <string>
+
+struct pixel_s {
+    unsigned char r, g, b, a;
+};
+using painter_f = std::function<pixel_s(int x, int y)>;  // x, y from the top left
+
+// Baseline TIFF: one uncompressed strip of 8-bit RGB.
+std::string tiff_rgb(int width, int height, const painter_f& paint);
+// PNG, 8-bit RGBA, its image data in stored (uncompressed) deflate blocks.
+std::string png_rgba(int width, int height, const painter_f& paint);
