@@ -34,14 +34,16 @@ for i in $(seq -w 1 20); do cp -r "$work/samples/fl_viability" "$work/twenty/r$i
 calc() { awk "BEGIN { printf \"%.6f\", $* }"; }
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {printf "%.6f", a[int((NR+1)/2)]}'; }
 
-# One job on folder $1 as the calling software starts it; sets `seconds` and `peak_kb`.
+# One job on folder $1 as the calling software starts it; sets `seconds`, `cpu` (user + system
+# seconds, which other work on the machine barely changes) and `peak_kb`.
 # $2 = 1 when the job must succeed (a folder with results).
 run_once() {
   local t0=$EPOCHREALTIME status=0
-  SUMMONED_BY_FILELIST=1 /usr/bin/time -f %M -o "$work/peak" "$tool" jdoe 4a6f686e20446f65 user "$1" \
+  SUMMONED_BY_FILELIST=1 /usr/bin/time -f '%U %S %M' -o "$work/usage" "$tool" jdoe 4a6f686e20446f65 user "$1" \
     _ _ "" _ _ "" _ _ "" >"$work/log" 2>&1 || status=$?
   seconds=$(calc "$EPOCHREALTIME - $t0")
-  peak_kb=$(tail -n 1 "$work/peak")
+  read -r user sys peak_kb < <(tail -n 1 "$work/usage")
+  cpu=$(calc "$user + $sys")
   if [ "$2" = 1 ] && { [ "$status" != 0 ] || ! grep -q '^Generate PDF succeed' "$work/log"; }; then
     echo "sealprint failed on $1:" >&2
     tail -n 5 "$work/log" >&2
@@ -51,22 +53,24 @@ run_once() {
 
 # name, folder, number of results, runs: one table row; sets `median_s`.
 measure() {
-  local name=$1 folder=$2 results_in=$3 n=$4 times=() peaks=()
+  local name=$1 folder=$2 results_in=$3 n=$4 times=() cpus=() peaks=()
   run_once "$folder" "$([ "$results_in" -gt 0 ] && echo 1 || echo 0)"  # warm the page cache
   for _ in $(seq "$n"); do
     run_once "$folder" "$([ "$results_in" -gt 0 ] && echo 1 || echo 0)"
     times+=("$seconds")
+    cpus+=("$cpu")
     peaks+=("$peak_kb")
   done
   median_s=$(median "${times[@]}")
   local per="-"
   [ "$results_in" -gt 0 ] && per=$(printf '%.3f s' "$(calc "$median_s / $results_in")")
-  printf '| %s | %d | %.3f s | %s | %.1f MB |\n' "$name" "$results_in" "$median_s" "$per" \
-    "$(calc "$(median "${peaks[@]}") / 1024")" >>"$tmp"
+  printf '| %s | %d | %.3f s | %s | %.2f s | %.1f MB |\n' "$name" "$results_in" "$median_s" "$per" \
+    "$(median "${cpus[@]}")" "$(calc "$(median "${peaks[@]}") / 1024")" >>"$tmp"
   peak_median_kb=$(median "${peaks[@]}")
 }
 
 tmp="$work/table"
+load=$(cut -d' ' -f1-3 /proc/loadavg)
 measure "no result (start-up, scan)" "$work/empty" 0 "$runs"
 empty_s=$median_s
 for kind in "${kinds[@]}"; do
@@ -125,11 +129,12 @@ ls "$build"/product/fonts/ubuntu/*.ttf >/dev/null 2>&1 && fonts=present
   echo
   echo "Measured $(date -u +%Y-%m-%d) by \`bench/sealprint_bench.sh\` on $(nproc) cores; Release build,"
   echo "bundled samples (camera images 1280 × 960), offscreen platform, Ubuntu fonts $fonts."
-  echo "Whole processes: wall time and peak resident memory (/usr/bin/time %M), median of $runs runs"
+  echo "Load average before the runs: $load. Whole processes: wall time, CPU time (user + system) and"
+  echo "peak resident memory (/usr/bin/time %U %S %M), median of $runs runs"
   echo "($runs20 for the folder of 20) after one warm-up run."
   echo
-  echo "| job | results | time | per result | peak memory |"
-  echo "|---|---|---|---|---|"
+  echo "| job | results | wall time | per result | CPU time | peak memory |"
+  echo "|---|---|---|---|---|---|"
   cat "$tmp"
   echo
   printf -- '- per result in the folder of 20: %.3f s; each result after the first: %.3f s\n' \
