@@ -1,6 +1,7 @@
 // Page 2 of the saved report: which histogram pictures it holds, where, in which colours, and
 // when a result's histograms are refused. Read back with the PDF tools.
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <regex>
@@ -109,7 +110,7 @@ std::vector<std::string> text_objects(const page_content_s& pc) {
     std::vector<state_s> saved;
     state_s now;
     std::vector<std::string> objects;
-    std::string* open = nullptr;
+    bool in_text = false;
     std::istringstream lines(pc.stream);
     static const std::regex font_op(R"((/F\d+)( .* Tf))");
     for (std::string line; std::getline(lines, line);) {
@@ -128,10 +129,10 @@ std::vector<std::string> text_objects(const page_content_s& pc) {
         }
         if (line == "BT") {
             objects.push_back(now.font + "\n" + now.colour + "\n");
-            open = &objects.back();
+            in_text = true;
         }
-        if (open) *open += line + "\n";
-        if (line == "ET") open = nullptr;
+        if (in_text) objects.back() += line + "\n";
+        if (line == "ET") in_text = false;
     }
     return objects;
 }
@@ -145,8 +146,8 @@ std::string origin_of(const std::string& object) {
 
 struct rgb_s { int r, g, b; };
 
-// Page 2 pixels of the box at (x, y) of w × h page units, at 300 dpi, `inset` pixels in from
-// its edges so that the frame of the artwork stays out.
+// Page 2 pixels of the picture box whose lower left corner is (x, y), rendered at 300 dpi,
+// `inset` pixels in from its edges so that the frame of the artwork stays out.
 std::vector<rgb_s> box_pixels(const std::string& pdf, const std::string& scratch, int x, int y,
                               int inset = 4) {
     const int top = int(std::lround(kPage2HeightPx - (y + kPictureH))) + inset;
@@ -289,7 +290,8 @@ TEST_F(SealprintPage2, ViabilityDrawsSevenPicturesLiveGreenDeadRed) {
 }
 
 TEST_F(SealprintPage2, DoubledCommaAndNonNumberKeepEveryBinInPlace) {
-    // Bin 45 alone holds cells; a doubled comma right before it and a word in bin 3.
+    // Bin 45 alone holds cells; a doubled comma right before it and a word in bin 3. Runs of
+    // commas are merged on the way in and empty parts skipped on page 2: no bin moves.
     std::vector<int> bins(91, 0);
     bins[45] = 100;
     std::string live = join(std::vector<int>(bins.begin(), bins.begin() + 45)) + ",," +
