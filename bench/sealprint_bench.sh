@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Benchmark of sealprint, whole processes on the bundled samples (Release build, build/bench):
-#  1. wall time and peak resident memory of one job on a folder with no result (start-up and
-#     the scan alone), on each sample alone, and on a folder of 20 copies of the fluorescence
-#     viability sample (the heaviest: two camera images on page 1, seven pictures on page 2);
-#     median of RUNS runs (RUNS20 for the folder of 20);
+#  1. wall time, CPU time and peak resident memory of one job on a folder with no result
+#     (start-up and the scan alone), on each sample alone, and on folders of 2 and 20 copies of
+#     the fluorescence viability sample (the heaviest: two camera images on page 1, seven
+#     pictures on page 2); median of RUNS runs (RUNS20 for the two folders);
 #  2. where the time of one result goes: a perf profile (DWARF call graphs) of the viability
 #     sample, as self time per library and inclusive time of the main steps. Skipped without perf.
 # Goal: at most 0.5 s per result, time linear in the number of results, peak memory flat.
@@ -28,7 +28,8 @@ for kind in "${kinds[@]}"; do
   mkdir -p "$work/one_$kind"
   cp -r "$work/samples/$kind" "$work/one_$kind/"
 done
-mkdir -p "$work/twenty" "$work/empty"
+mkdir -p "$work/two" "$work/twenty" "$work/empty"
+for i in 1 2; do cp -r "$work/samples/fl_viability" "$work/two/r$i"; done
 for i in $(seq -w 1 20); do cp -r "$work/samples/fl_viability" "$work/twenty/r$i"; done
 
 calc() { awk "BEGIN { printf \"%.6f\", $* }"; }
@@ -77,6 +78,8 @@ for kind in "${kinds[@]}"; do
   measure "$kind" "$work/one_$kind" 1 "$runs"
   [ "$kind" = fl_viability ] && { one_s=$median_s; one_kb=$peak_median_kb; }
 done
+measure "2 × fl_viability" "$work/two" 2 "$runs20"
+two_kb=$peak_median_kb
 measure "20 × fl_viability" "$work/twenty" 20 "$runs20"
 twenty_s=$median_s
 twenty_kb=$peak_median_kb
@@ -85,6 +88,7 @@ per_result=$(calc "$twenty_s / 20")
 marginal=$(calc "($twenty_s - $one_s) / 19")
 linearity=$(calc "$twenty_s / ($empty_s + 20 * ($one_s - $empty_s))")
 memory_ratio=$(calc "$twenty_kb / $one_kb")
+memory_ratio_two=$(calc "$twenty_kb / $two_kb")
 met=no
 [ "$(calc "($per_result <= 0.5 && $one_s <= 0.5)")" != 0.000000 ] && met=yes
 
@@ -131,7 +135,7 @@ ls "$build"/product/fonts/ubuntu/*.ttf >/dev/null 2>&1 && fonts=present
   echo "bundled samples (camera images 1280 × 960), offscreen platform, Ubuntu fonts $fonts."
   echo "Load average before the runs: $load. Whole processes: wall time, CPU time (user + system) and"
   echo "peak resident memory (/usr/bin/time %U %S %M), median of $runs runs"
-  echo "($runs20 for the folder of 20) after one warm-up run."
+  echo "($runs20 for the folders of 2 and 20) after one warm-up run."
   echo
   echo "| job | results | wall time | per result | CPU time | peak memory |"
   echo "|---|---|---|---|---|---|"
@@ -140,7 +144,8 @@ ls "$build"/product/fonts/ubuntu/*.ttf >/dev/null 2>&1 && fonts=present
   printf -- '- per result in the folder of 20: %.3f s; each result after the first: %.3f s\n' \
     "$per_result" "$marginal"
   printf -- '- linearity: 20 results take %.2f × (start-up + 20 × one result)\n' "$linearity"
-  printf -- '- peak memory, 20 results / 1 result: %.2f\n' "$memory_ratio"
+  printf -- '- peak memory, 20 results / 1 result: %.2f; 20 results / 2 results: %.2f\n' \
+    "$memory_ratio" "$memory_ratio_two"
   echo "- goal (at most 0.5 s per result, alone and in the folder): $met"
   if [ -s "$profile" ]; then
     echo
