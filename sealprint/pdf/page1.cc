@@ -76,7 +76,8 @@ void draw_instrument_setting(report_doc_s& rd, const page1_modes_s& modes) {
 // Goes on in the font and colour the instrument setting left (Helvetica 32, title grey).
 void draw_protocol(report_doc_s& rd, const page1_modes_s& modes) {
     const pdfData_s& d = g_data;
-    text_block_s block = begin_text_block(rd.page, protocol_origin.x, protocol_origin.y, panel_step);
+    text_block_s block =
+        begin_text_block(rd.page, protocol_origin.x, protocol_origin.y, panel_step);
     show_labelled_line(block, QStringLiteral("Protocol name : %1"), d.protocol_name);
     if (modes.bright_field) {
         show_labelled_line(block, QStringLiteral("Min. search size : %1 "), rd.min_search_size);
@@ -118,9 +119,9 @@ void draw_protocol(report_doc_s& rd, const page1_modes_s& modes) {
 // The eight results in row order, with what the results panel and the mean table need of
 // each. `live_dead` rows are left out of a total-only result.
 struct result_row_s {
-    const char* label;        // row label of the mean table
-    const char* panel;        // template of the results panel
-    const char* with_unit;    // template of the Mean and SD columns
+    const char* label;      // row label of the mean table
+    const char* panel;      // template of the results panel
+    const char* with_unit;  // template of the Mean and SD columns
     QString pdfData_s::*value;
     QStringList pdfData_s::*parts;  // mean, SD, CV in the combined layout
     bool live_dead;

@@ -83,9 +83,9 @@ void draw_signature_block(report_doc_s& rd) {
     const job_values_s& job = *rd.job;
     HPDF_Page_SetFontAndSize(rd.page, Font_TimesItalic, signature_value_font_size);
     set_fill_color(rd.page, COLOR_BLACK);
-    show_signature_column(rd.page, signature_id_origin,
-                          rows_for_level(level, d.L1_approval_id, d.L2_approval_id,
-                                         d.L3_approval_id, job.login_id));
+    show_signature_column(
+        rd.page, signature_id_origin,
+        rows_for_level(level, d.L1_approval_id, d.L2_approval_id, d.L3_approval_id, job.login_id));
     show_signature_column(rd.page, signature_name_origin,
                           rows_for_level(level, d.L1_approval_name, d.L2_approval_name,
                                          d.L3_approval_name, job.login_name));

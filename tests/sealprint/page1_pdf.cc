@@ -66,8 +66,8 @@ std::string name_after(const std::string& text, const std::string& key) {
     if (at == std::string::npos) return "";
     const size_t start = at + key.size() + 2;
     size_t end = start;
-    while (end < text.size() && !isspace(static_cast<unsigned char>(text[end])) && text[end] != '/' &&
-           text[end] != '>')
+    while (end < text.size() && !isspace(static_cast<unsigned char>(text[end])) &&
+           text[end] != '/' && text[end] != '>')
         ++end;
     return text.substr(start, end - start);
 }
@@ -77,7 +77,8 @@ std::map<std::string, font_s> page_fonts(const std::string& qdf, const std::stri
     std::map<std::string, font_s> fonts;
     const size_t start = page_object.find("/Font <<");
     if (start == std::string::npos) return fonts;
-    std::istringstream entries(page_object.substr(start + 8, page_object.find(">>", start) - start - 8));
+    std::istringstream entries(
+        page_object.substr(start + 8, page_object.find(">>", start) - start - 8));
     std::string name, number, generation, ref;
     while (entries >> name >> number >> generation >> ref) {
         const std::string object = object_text(qdf, number);
@@ -106,20 +107,30 @@ std::string read_literal(const std::string& s, size_t& i) {
         if (c == '\\' && i < s.size()) {
             char e = s[i++];
             switch (e) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            default:
-                if (e >= '0' && e <= '7') {
-                    int code = e - '0';
-                    for (int k = 0; k < 2 && i < s.size() && s[i] >= '0' && s[i] <= '7'; ++k)
-                        code = code * 8 + (s[i++] - '0');
-                    out += static_cast<char>(code);
-                } else {
-                    out += e;
-                }
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                default:
+                    if (e >= '0' && e <= '7') {
+                        int code = e - '0';
+                        for (int k = 0; k < 2 && i < s.size() && s[i] >= '0' && s[i] <= '7'; ++k)
+                            code = code * 8 + (s[i++] - '0');
+                        out += static_cast<char>(code);
+                    } else {
+                        out += e;
+                    }
             }
             continue;
         }
@@ -257,7 +268,8 @@ std::string line_at(const page_text_s& page, double x, double y) {
 
 std::vector<std::string> lines_from(const page_text_s& page, double x, double y, double step) {
     std::vector<std::string> lines;
-    for (double at = y; !pieces_at(page, x, at).empty(); at -= step) lines.push_back(line_at(page, x, at));
+    for (double at = y; !pieces_at(page, x, at).empty(); at -= step)
+        lines.push_back(line_at(page, x, at));
     return lines;
 }
 
@@ -276,13 +288,17 @@ page_pixels_s render_page1(const std::string& pdf, const std::string& work_dir, 
     page_pixels_s pixels;
     pixels.dpi = dpi;
     pixels.top = kPageHeight;
-    std::vector<std::string> argv = {"/usr/bin/pdftoppm", "-r", std::to_string(dpi), "-f", "1", "-l", "1",
-                                     "-singlefile"};
+    std::vector<std::string> argv = {
+        "/usr/bin/pdftoppm", "-r", std::to_string(dpi), "-f", "1", "-l", "1", "-singlefile"};
     if (w > 0) {
-        const auto px = [dpi](double units) { return std::to_string(std::lround(units * dpi / kUnitsPerInch)); };
-        argv.insert(argv.end(), {"-x", px(x), "-y", px(kPageHeight - y - h), "-W", px(w), "-H", px(h)});
+        const auto px = [dpi](double units) {
+            return std::to_string(std::lround(units * dpi / kUnitsPerInch));
+        };
+        argv.insert(argv.end(),
+                    {"-x", px(x), "-y", px(kPageHeight - y - h), "-W", px(w), "-H", px(h)});
         pixels.left = std::lround(x * dpi / kUnitsPerInch) * kUnitsPerInch / dpi;
-        pixels.top = kPageHeight - std::lround((kPageHeight - y - h) * dpi / kUnitsPerInch) * kUnitsPerInch / dpi;
+        pixels.top = kPageHeight -
+                     std::lround((kPageHeight - y - h) * dpi / kUnitsPerInch) * kUnitsPerInch / dpi;
     }
     const std::string out = work_dir + "/page1";
     argv.push_back(pdf);

@@ -7,8 +7,8 @@
 
 // One string shown by Tj, in page units (the page's 0.24 scale taken out).
 struct shown_text_s {
-    std::string text;   // UTF-8
-    std::string font;   // base font name without a subset prefix, e.g. "Helvetica", "FreeSerif"
+    std::string text;  // UTF-8
+    std::string font;  // base font name without a subset prefix, e.g. "Helvetica", "FreeSerif"
     double size = 0;
     double x = 0, y = 0;  // start of the line: the text position after the last Td
     std::string fill;     // operands of the last "rg", e.g. "0.118 0.118 0.118"
@@ -21,7 +21,7 @@ struct placed_image_s {
 struct page_text_s {
     std::vector<shown_text_s> texts;  // in drawing order
     std::vector<placed_image_s> images;
-    std::string error;                // empty when the page was read
+    std::string error;  // empty when the page was read
 };
 
 // Page 1 of `pdf`; `work_dir` takes qpdf's output.
@@ -41,8 +41,8 @@ struct page_pixels_s {
     };
     int width = 0, height = 0;
     double dpi = 0;
-    double left = 0, top = 0;  // page units of the rendered area's top left corner
-    std::string data;          // RGB rows
+    double left = 0, top = 0;            // page units of the rendered area's top left corner
+    std::string data;                    // RGB rows
     rgb_s at(double x, double y) const;  // (-1, -1, -1) outside the rendered area
 };
 

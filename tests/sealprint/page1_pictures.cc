@@ -55,16 +55,16 @@ std::string tiff_rgb(int width, int height, const painter_f& paint) {
     const uint32_t pixels_at = bits_at + 6;
     const uint32_t pixel_bytes = static_cast<uint32_t>(width) * height * 3;
     const entry_s entries[entry_count] = {
-        {256, 4, 1, static_cast<uint32_t>(width)},  // ImageWidth
-        {257, 4, 1, static_cast<uint32_t>(height)}, // ImageLength
-        {258, 3, 3, bits_at},                       // BitsPerSample: 8, 8, 8 at bits_at
-        {259, 3, 1, 1},                             // no compression
-        {262, 3, 1, 2},                             // RGB
-        {273, 4, 1, pixels_at},                     // StripOffsets
-        {277, 3, 1, 3},                             // SamplesPerPixel
-        {278, 4, 1, static_cast<uint32_t>(height)}, // RowsPerStrip
-        {279, 4, 1, pixel_bytes},                   // StripByteCounts
-        {284, 3, 1, 1},                             // chunky planes
+        {256, 4, 1, static_cast<uint32_t>(width)},   // ImageWidth
+        {257, 4, 1, static_cast<uint32_t>(height)},  // ImageLength
+        {258, 3, 3, bits_at},                        // BitsPerSample: 8, 8, 8 at bits_at
+        {259, 3, 1, 1},                              // no compression
+        {262, 3, 1, 2},                              // RGB
+        {273, 4, 1, pixels_at},                      // StripOffsets
+        {277, 3, 1, 3},                              // SamplesPerPixel
+        {278, 4, 1, static_cast<uint32_t>(height)},  // RowsPerStrip
+        {279, 4, 1, pixel_bytes},                    // StripByteCounts
+        {284, 3, 1, 1},                              // chunky planes
     };
     std::string tiff = "II*";
     tiff += '\0';
@@ -98,7 +98,8 @@ std::string png_rgba(int width, int height, const painter_f& paint) {
     std::string header;
     put32be(header, static_cast<uint32_t>(width));
     put32be(header, static_cast<uint32_t>(height));
-    header += std::string("\x08\x06\x00\x00\x00", 5);  // 8 bits, RGBA, deflate, no filter, no interlace
+    header +=
+        std::string("\x08\x06\x00\x00\x00", 5);  // 8 bits, RGBA, deflate, no filter, no interlace
 
     std::string rows;
     for (int y = 0; y < height; ++y) {
@@ -119,6 +120,6 @@ std::string png_rgba(int width, int height, const painter_f& paint) {
     }
     put32be(zlib, adler32(rows));
 
-    return std::string("\x89PNG\r\n\x1a\n", 8) + png_chunk("IHDR", header) + png_chunk("IDAT", zlib) +
-           png_chunk("IEND", "");
+    return std::string("\x89PNG\r\n\x1a\n", 8) + png_chunk("IHDR", header) +
+           png_chunk("IDAT", zlib) + png_chunk("IEND", "");
 }

@@ -17,8 +17,10 @@ struct item_s {
 };
 
 const char* const kSections[][2] = {
-    {"Cell count report", "================="}, {"Device setting", "--------------"},
-    {"Protocol", "--------"},                   {"Cell count results", "------------------"},
+    {"Cell count report", "================="},
+    {"Device setting", "--------------"},
+    {"Protocol", "--------"},
+    {"Cell count results", "------------------"},
 };
 
 std::string counts(int n, int value) {
@@ -32,30 +34,53 @@ class result_file_s {
 public:
     result_file_s() {
         items_ = {
-            {0, "Date", "2024-03-01 11:30:04"}, {0, "Security", "Level 2"}, {0, "User", "lab7"},
-            {0, "Device name", "K2-0137"}, {0, "File name", "K2-0137_20240301_113004.csv"},
-            {0, "Reanalysis", "No"}, {0, "Counting mode", "Bright field cell counting,Total cell counting"},
-            {0, "Serial number", "ORK2-0137"}, {0, "Firmware version", "2.1.4"},
+            {0, "Date", "2024-03-01 11:30:04"},
+            {0, "Security", "Level 2"},
+            {0, "User", "lab7"},
+            {0, "Device name", "K2-0137"},
+            {0, "File name", "K2-0137_20240301_113004.csv"},
+            {0, "Reanalysis", "No"},
+            {0, "Counting mode", "Bright field cell counting,Total cell counting"},
+            {0, "Serial number", "ORK2-0137"},
+            {0, "Firmware version", "2.1.4"},
             {0, "Software version", "1.3.5"},
-            {1, "Slide type", "1 channel slide"}, {1, "Counted chamber area", "Full"},
-            {1, "Combine result", "Off"}, {1, "Autofocusing channel in FL", "GF"},
-            {1, "Autofocused counting", "On"}, {1, "Autofocus offset", "3"},
-            {1, "Autofocus upon slide insertion", "Off"}, {1, "Last calibration", "2024-02-12"},
-            {1, "Calibration setting", "1.0,1.1"}, {1, "Calibration value", "0.9,1.2"},
+            {1, "Slide type", "1 channel slide"},
+            {1, "Counted chamber area", "Full"},
+            {1, "Combine result", "Off"},
+            {1, "Autofocusing channel in FL", "GF"},
+            {1, "Autofocused counting", "On"},
+            {1, "Autofocus offset", "3"},
+            {1, "Autofocus upon slide insertion", "Off"},
+            {1, "Last calibration", "2024-02-12"},
+            {1, "Calibration setting", "1.0,1.1"},
+            {1, "Calibration value", "0.9,1.2"},
             {1, "Pixel shift", "2,-1"},
-            {2, "Protocol name", "P1"}, {2, "Min. search size", "4 um"},
-            {2, "Max. search size", "50 um"}, {2, "Min. cell size", "6 um"},
-            {2, "Max. cell size", "45 um"}, {2, "Cell detection sensitivity", "5"},
-            {2, "Live cell sensitivity", "7"}, {2, "Noise reduction", "4"},
-            {2, "Dilution factor", "2"}, {2, "GF exposure level", "3"},
-            {2, "RF exposure level", "6"}, {2, "GF threshold level", "31"},
-            {2, "RF threshold level", "36"}, {2, "Cell size calculation", "On"},
-            {2, "Declumping sensitivity", "8"}, {2, "Min. FL intensity", "25"},
-            {2, "Min. roundness", "55"}, {2, "Size gating", "5 ~ 20 um"},
-            {3, "[Total cell]", "9.65e5 cells/mL"}, {3, "[Live cell]", "9.0e5 cells/mL"},
-            {3, "[Dead cell]", "6.5e4 cells/mL"}, {3, "Viability", "93.3 %"},
-            {3, "Avg. size", "11.8"}, {3, "Total cell number", "1158"},
-            {3, "Live cell number", "1080"}, {3, "Dead cell number", "78"},
+            {2, "Protocol name", "P1"},
+            {2, "Min. search size", "4 um"},
+            {2, "Max. search size", "50 um"},
+            {2, "Min. cell size", "6 um"},
+            {2, "Max. cell size", "45 um"},
+            {2, "Cell detection sensitivity", "5"},
+            {2, "Live cell sensitivity", "7"},
+            {2, "Noise reduction", "4"},
+            {2, "Dilution factor", "2"},
+            {2, "GF exposure level", "3"},
+            {2, "RF exposure level", "6"},
+            {2, "GF threshold level", "31"},
+            {2, "RF threshold level", "36"},
+            {2, "Cell size calculation", "On"},
+            {2, "Declumping sensitivity", "8"},
+            {2, "Min. FL intensity", "25"},
+            {2, "Min. roundness", "55"},
+            {2, "Size gating", "5 ~ 20 um"},
+            {3, "[Total cell]", "9.65e5 cells/mL"},
+            {3, "[Live cell]", "9.0e5 cells/mL"},
+            {3, "[Dead cell]", "6.5e4 cells/mL"},
+            {3, "Viability", "93.3 %"},
+            {3, "Avg. size", "11.8"},
+            {3, "Total cell number", "1158"},
+            {3, "Live cell number", "1080"},
+            {3, "Dead cell number", "78"},
         };
     }
 
@@ -135,7 +160,8 @@ protected:
     }
 
     run_result_s run(const std::string& level = "user",
-                     const std::vector<std::string>& slots = {"_", "_", "", "_", "_", "", "_", "_", ""}) {
+                     const std::vector<std::string>& slots = {"_", "_", "", "_", "_", "", "_", "_",
+                                                              ""}) {
         std::vector<std::string> args = {"jdoe", "4a6f686e20446f65", level, dir_};
         args.insert(args.end(), slots.begin(), slots.end());
         return run_sealprint(args);
@@ -173,7 +199,7 @@ TEST_F(Page1, HeaderAndDeviceInformation) {
                         .set("Reanalysis", "Yes,2024-03-01 11:42")
                         .set("Calibration value", "0.9,1.2,1.0"));
     run_result_s r = run();
-    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
     const page_text_s p = page("r");
 
     std::vector<std::string> header = lines_from(p, 135, 3117, 53);
@@ -183,22 +209,21 @@ TEST_F(Page1, HeaderAndDeviceInformation) {
     EXPECT_EQ(header[4].substr(header[4].size() - 12), "WWWW_end.pdf") << header[4];
     EXPECT_LT(header[4].size(), 12 + long_name.size());
     header[4] = "(file name)";
-    EXPECT_EQ(header, (std::vector<std::string>{
-                          "Instrument name : K2-0137", "Date : 2024-03-01 11:30:04",
-                          "Security : Level 2", "User : lab7", "(file name)",
-                          "Reanalysis : Yes, 2024-03-01 11:42",
-                          "Counting mode : Bright field cell counting",
-                          "                           Total cell counting"}));
+    EXPECT_EQ(header,
+              (std::vector<std::string>{"Instrument name : K2-0137", "Date : 2024-03-01 11:30:04",
+                                        "Security : Level 2", "User : lab7", "(file name)",
+                                        "Reanalysis : Yes, 2024-03-01 11:42",
+                                        "Counting mode : Bright field cell counting",
+                                        "                           Total cell counting"}));
     expect_style(p, 135, 3117, "Helvetica", 34, kBlack);
 
     EXPECT_EQ(lines_from(p, 92, 212, 53),
               (std::vector<std::string>{"Serial number : ORK2-0137", "Software version : 1.3.5",
                                         "Firmware version : 2.1.4"}));
     EXPECT_EQ(lines_from(p, 742, 212, 53),
-              (std::vector<std::string>{"Last calibration : 2024-02-12",
-                                        "Calibration setting : 1.0 / 1.1",
-                                        "Calibration value : 0.9 / 1.2 / 1.0",
-                                        "Pixel shift : 2 / -1"}));
+              (std::vector<std::string>{
+                  "Last calibration : 2024-02-12", "Calibration setting : 1.0 / 1.1",
+                  "Calibration value : 0.9 / 1.2 / 1.0", "Pixel shift : 2 / -1"}));
     expect_style(p, 742, 212, "Helvetica", 28, kTitleGrey);
 
     EXPECT_EQ(line_at(p, 139, 2546), "Instrument setting");
@@ -215,8 +240,8 @@ TEST_F(Page1, ShortFileNameOnlyNamesThePdf) {
 
 struct signature_case_s {
     const char* level;
-    std::vector<std::string> slots;      // the nine slot arguments
-    std::vector<std::string> rows[3];    // id, name, date of Creator, Reviewer, Approver
+    std::vector<std::string> slots;    // the nine slot arguments
+    std::vector<std::string> rows[3];  // id, name, date of Creator, Reviewer, Approver
 };
 
 TEST_F(Page1, SignatureRowsFollowTheLevel) {
@@ -271,10 +296,12 @@ TEST_F(Page1, SignatureRowsFollowTheLevel) {
 
 TEST_F(Page1, ValuesMissingFromALaterResultKeepThePreviousOnes) {
     // Each result lacks the key the other has; whichever is reported second shows both.
-    add_result("a", result_file_s().set("Date", "A").set("Serial number", "SN-A").drop("Protocol name"));
-    add_result("b", result_file_s().set("Date", "B").set("Protocol name", "P-B").drop("Serial number"));
+    add_result("a",
+               result_file_s().set("Date", "A").set("Serial number", "SN-A").drop("Protocol name"));
+    add_result("b",
+               result_file_s().set("Date", "B").set("Protocol name", "P-B").drop("Serial number"));
     run_result_s r = run();
-    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
     const std::vector<std::string> dates = lines_starting(r.out, "<sealprint> Date : ");
     ASSERT_EQ(dates.size(), 2u);
     const bool a_first = dates[0] == "<sealprint> Date : A ";
@@ -314,63 +341,73 @@ TEST_F(Page1, PanelsShowTheLinesOfEachModeAndMethod) {
                               .set("Counting mode", "Bright field cell counting,Viability")
                               .set("Slide type", "3 channel slide")
                               .set("Size gating", " "));
-    add_result("fl_cells", result_file_s()
-                               .set("Counting mode", "Fluorescence cell counting,Cell lines & Primary cells")
-                               .set("Min. cell size", "abc")
-                               .set("Size gating", "5 ~ 40 um"),
+    add_result("fl_cells",
+               result_file_s()
+                   .set("Counting mode", "Fluorescence cell counting,Cell lines & Primary cells")
+                   .set("Min. cell size", "abc")
+                   .set("Size gating", "5 ~ 40 um"),
                kFluorescenceImages);
-    add_result("fl_other", result_file_s()
-                               .set("Counting mode", "Fluorescence cell counting,AO/PI viability")
-                               .set("Size gating", "12 < 60 um"),
+    add_result("fl_other",
+               result_file_s()
+                   .set("Counting mode", "Fluorescence cell counting,AO/PI viability")
+                   .set("Size gating", "12 < 60 um"),
                kFluorescenceImages);
     run_result_s r = run();
-    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
 
     const page_text_s bf_total = page("bf_total");
     EXPECT_EQ(lines_from(bf_total, 139, 2447, 86),
-              (std::vector<std::string>{"Slide type : 1 channel slide", "Counted chamber area : Full",
-                                        "Autofocused counting : On",
+              (std::vector<std::string>{"Slide type : 1 channel slide",
+                                        "Counted chamber area : Full", "Autofocused counting : On",
                                         "Autofocus upon slide insertion : Off"}));
     expect_style(bf_total, 139, 2447, "Helvetica", 32, kTitleGrey);
     EXPECT_EQ(lines_from(bf_total, 917, 2447, 86),
               (std::vector<std::string>{"Protocol name : P1", "Min. search size : 4 μm",
-                                        "Max. search size : 50 μm", "Cell detection sensitivity : 5",
-                                        "Noise reduction : 4", "Dilution factor : 2",
-                                        "Size gating : 8  ≤  x  < 30 μm"}));
+                                        "Max. search size : 50 μm",
+                                        "Cell detection sensitivity : 5", "Noise reduction : 4",
+                                        "Dilution factor : 2", "Size gating : 8  ≤  x  < 30 μm"}));
     EXPECT_EQ(pieces(bf_total, 917, 2447 - 86),
-              (std::vector<piece_s>{{"Min. search size : 4 ", "Helvetica"}, {"μ", "FreeSerif"},
-                                    {"m", "Helvetica"}}));
+              (std::vector<piece_s>{
+                  {"Min. search size : 4 ", "Helvetica"}, {"μ", "FreeSerif"}, {"m", "Helvetica"}}));
     EXPECT_EQ(pieces(bf_total, 917, 2447 - 6 * 86),
-              (std::vector<piece_s>{{"Size gating :", "Helvetica"}, {" 8 ", "Helvetica"},
-                                    {" ≤", kArialFace}, {"  x  < ", "Helvetica"},
-                                    {"30 ", "Helvetica"}, {"μ", "FreeSerif"}, {"m", "FreeSerif"}}));
-    EXPECT_EQ(lines_from(bf_total, 1691, 2447, 86),
-              (std::vector<std::string>{"Total cell concentration : 9.65e5 cells/mL",
-                                        "Average cell size : 11.8 μm", "Total cell number : 1158"}));
+              (std::vector<piece_s>{{"Size gating :", "Helvetica"},
+                                    {" 8 ", "Helvetica"},
+                                    {" ≤", kArialFace},
+                                    {"  x  < ", "Helvetica"},
+                                    {"30 ", "Helvetica"},
+                                    {"μ", "FreeSerif"},
+                                    {"m", "FreeSerif"}}));
+    EXPECT_EQ(
+        lines_from(bf_total, 1691, 2447, 86),
+        (std::vector<std::string>{"Total cell concentration : 9.65e5 cells/mL",
+                                  "Average cell size : 11.8 μm", "Total cell number : 1158"}));
     expect_style(bf_total, 1691, 2447, "Helvetica", 32, kTitleGrey);
 
     const page_text_s bf_live = page("bf_live");
-    EXPECT_EQ(lines_from(bf_live, 139, 2447, 86),
-              (std::vector<std::string>{"Slide type : 3 channel slide", "Counted chamber area : Full",
-                                        "Combine result : Off", "Autofocused counting : On",
-                                        "Autofocus offset : 3", "Autofocus upon slide insertion : Off"}));
+    EXPECT_EQ(
+        lines_from(bf_live, 139, 2447, 86),
+        (std::vector<std::string>{"Slide type : 3 channel slide", "Counted chamber area : Full",
+                                  "Combine result : Off", "Autofocused counting : On",
+                                  "Autofocus offset : 3", "Autofocus upon slide insertion : Off"}));
     EXPECT_EQ(lines_from(bf_live, 917, 2447, 86),
-              (std::vector<std::string>{"Protocol name : P1", "Min. search size : 4 μm",
-                                        "Max. search size : 50 μm", "Cell detection sensitivity : 5",
-                                        "Live cell sensitivity : 7", "Noise reduction : 4",
-                                        "Dilution factor : 2", "Size gating :"}));
-    EXPECT_EQ(lines_from(bf_live, 1691, 2447, 86),
               (std::vector<std::string>{
-                  "Total cell concentration : 9.65e5 cells/mL", "Live cell concentration : 9.0e5 cells/mL",
-                  "Dead cell concentration : 6.5e4 cells/mL", "Viability : 93.3 %",
-                  "Average cell size : 11.8 μm", "Total cell number : 1158", "Live cell number : 1080",
-                  "Dead cell number : 78"}));
+                  "Protocol name : P1", "Min. search size : 4 μm", "Max. search size : 50 μm",
+                  "Cell detection sensitivity : 5", "Live cell sensitivity : 7",
+                  "Noise reduction : 4", "Dilution factor : 2", "Size gating :"}));
+    EXPECT_EQ(
+        lines_from(bf_live, 1691, 2447, 86),
+        (std::vector<std::string>{"Total cell concentration : 9.65e5 cells/mL",
+                                  "Live cell concentration : 9.0e5 cells/mL",
+                                  "Dead cell concentration : 6.5e4 cells/mL", "Viability : 93.3 %",
+                                  "Average cell size : 11.8 μm", "Total cell number : 1158",
+                                  "Live cell number : 1080", "Dead cell number : 78"}));
 
     const page_text_s fl_cells = page("fl_cells");
-    EXPECT_EQ(lines_from(fl_cells, 139, 2447, 86),
-              (std::vector<std::string>{"Slide type : 1 channel slide", "Counted chamber area : Full",
-                                        "Autofocusing channel in FL : GF", "Autofocused counting : On",
-                                        "Autofocus offset : 3", "Autofocus upon slide insertion : Off"}));
+    EXPECT_EQ(
+        lines_from(fl_cells, 139, 2447, 86),
+        (std::vector<std::string>{"Slide type : 1 channel slide", "Counted chamber area : Full",
+                                  "Autofocusing channel in FL : GF", "Autofocused counting : On",
+                                  "Autofocus offset : 3", "Autofocus upon slide insertion : Off"}));
     EXPECT_EQ(lines_from(fl_cells, 917, 2447, 86),
               (std::vector<std::string>{"Protocol name : P1", "GF exposure level : 3",
                                         "RF exposure level : 6", "Cell size calculation : On",
@@ -378,8 +415,11 @@ TEST_F(Page1, PanelsShowTheLinesOfEachModeAndMethod) {
                                         "GF threshold level : 31", "RF threshold level : 36",
                                         "Dilution factor : 2", "Size gating : 5 ~ 40 μm"}));
     EXPECT_EQ(pieces(fl_cells, 917, 2447 - 9 * 86),
-              (std::vector<piece_s>{{"Size gating :", "Helvetica"}, {" 5 ", "Helvetica"},
-                                    {"~ ", "Helvetica"}, {"40 ", "Helvetica"}, {"μ", "FreeSerif"},
+              (std::vector<piece_s>{{"Size gating :", "Helvetica"},
+                                    {" 5 ", "Helvetica"},
+                                    {"~ ", "Helvetica"},
+                                    {"40 ", "Helvetica"},
+                                    {"μ", "FreeSerif"},
                                     {"m", "FreeSerif"}}));
 
     const page_text_s fl_other = page("fl_other");
@@ -410,32 +450,35 @@ result_file_s combined(const std::string& method) {
 
 TEST_F(Page1, CombinedResultShowsTheMeanTableInsteadOfImages) {
     add_result("fl", combined("AO/PI viability"), {});  // needs no camera image
-    add_result("bf", combined("Total cell counting")
-                         .set("Counting mode", "Bright field cell counting,Total cell counting"),
+    add_result("bf",
+               combined("Total cell counting")
+                   .set("Counting mode", "Bright field cell counting,Total cell counting"),
                {});
     run_result_s r = run();
-    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
 
     const page_text_s fl = page("fl");
     EXPECT_EQ(line_at(fl, 1691, 2546), "Cell counting results (Mean)");
-    EXPECT_EQ(lines_from(fl, 1691, 2447, 86),
-              (std::vector<std::string>{
-                  "Total cell concentration : 2.12e6 cells/mL", "Live cell concentration : 2.00e6 cells/mL",
-                  "Dead cell concentration : 1.25e5 cells/mL", "Viability : 94.1",
-                  "Average cell size : 12.6 μm", "Total cell number : 2544", "Live cell number : 2394",
-                  "Dead cell number : 150"}));
+    EXPECT_EQ(
+        lines_from(fl, 1691, 2447, 86),
+        (std::vector<std::string>{"Total cell concentration : 2.12e6 cells/mL",
+                                  "Live cell concentration : 2.00e6 cells/mL",
+                                  "Dead cell concentration : 1.25e5 cells/mL", "Viability : 94.1",
+                                  "Average cell size : 12.6 μm", "Total cell number : 2544",
+                                  "Live cell number : 2394", "Dead cell number : 150"}));
     EXPECT_EQ(line_at(fl, 769, 1263), "Mean");
     EXPECT_EQ(line_at(fl, 1325, 1263), "SD");
     EXPECT_EQ(line_at(fl, 1881, 1263), "CV");
     expect_style(fl, 769, 1263, "Helvetica", 36, kBlack);
-    EXPECT_EQ(lines_from(fl, 142, 1183, 80),
-              (std::vector<std::string>{"Total cell concentration", "Live cell concentration",
-                                        "Dead cell concentration", "Viability", "Average cell size",
-                                        "Total cell number", "Live cell number", "Dead cell number"}));
+    EXPECT_EQ(
+        lines_from(fl, 142, 1183, 80),
+        (std::vector<std::string>{"Total cell concentration", "Live cell concentration",
+                                  "Dead cell concentration", "Viability", "Average cell size",
+                                  "Total cell number", "Live cell number", "Dead cell number"}));
     expect_style(fl, 142, 1183, "Helvetica", 32, kBlack);
     EXPECT_EQ(lines_from(fl, 769, 1183, 80),
-              (std::vector<std::string>{"2.12e6 cells/mL", "2.00e6 cells/mL", "1.25e5 cells/mL", "94.1",
-                                        "12.6 μm", "2544", "2394", "150"}));
+              (std::vector<std::string>{"2.12e6 cells/mL", "2.00e6 cells/mL", "1.25e5 cells/mL",
+                                        "94.1", "12.6 μm", "2544", "2394", "150"}));
     expect_style(fl, 1881, 1183, "Helvetica", 32, kBlack);
     // A part the list lacks leaves its cell empty; the rows below keep their places.
     EXPECT_EQ(lines_from(fl, 1325, 1183, 80),
@@ -443,8 +486,7 @@ TEST_F(Page1, CombinedResultShowsTheMeanTableInsteadOfImages) {
     EXPECT_EQ(line_at(fl, 1325, 1183 - 3 * 80), "");
     EXPECT_EQ(line_at(fl, 1325, 1183 - 4 * 80), "0.4 μm");
     EXPECT_EQ(line_at(fl, 1325, 1183 - 7 * 80), "13");
-    EXPECT_EQ(lines_from(fl, 1881, 1183, 80),
-              (std::vector<std::string>{"4.0", "4.0", "8.8"}));
+    EXPECT_EQ(lines_from(fl, 1881, 1183, 80), (std::vector<std::string>{"4.0", "4.0", "8.8"}));
     EXPECT_EQ(line_at(fl, 1881, 1183 - 4 * 80), "3.2");
     EXPECT_EQ(line_at(fl, 1881, 1183 - 7 * 80), "8.7");
     EXPECT_EQ(fl.images.size(), 2u);  // the artwork and the logo
@@ -455,9 +497,10 @@ TEST_F(Page1, CombinedResultShowsTheMeanTableInsteadOfImages) {
                                         "Total cell number"}));
     EXPECT_EQ(lines_from(bf, 1325, 1183, 80),
               (std::vector<std::string>{"8.5e4 cells/mL", "0.4 μm", "102"}));
-    EXPECT_EQ(lines_from(bf, 1691, 2447, 86),
-              (std::vector<std::string>{"Total cell concentration : 2.12e6 cells/mL",
-                                        "Average cell size : 12.6 μm", "Total cell number : 2544"}));
+    EXPECT_EQ(
+        lines_from(bf, 1691, 2447, 86),
+        (std::vector<std::string>{"Total cell concentration : 2.12e6 cells/mL",
+                                  "Average cell size : 12.6 μm", "Total cell number : 2544"}));
 }
 
 // ---- Camera images -----------------------------------------------------------------------------
@@ -474,12 +517,20 @@ TEST_F(Page1, CameraImageSetsDecideTheResult) {
     const case_s cases[] = {
         {"all four", fluorescence, kFluorescenceImages, true},
         {"bright field and tag", result_file_s(), kBrightFieldImages, true},
-        {"bright field and the fluorescence tag", fluorescence, {"_01_RAW_BF.tif", "_01_TAG_ALL.tif"}, true},
-        {"no red image", fluorescence, {"_01_RAW_BF.tif", "_01_RAW_GFP.tif", "_01_TAG_ALL.tif"}, false},
+        {"bright field and the fluorescence tag",
+         fluorescence,
+         {"_01_RAW_BF.tif", "_01_TAG_ALL.tif"},
+         true},
+        {"no red image",
+         fluorescence,
+         {"_01_RAW_BF.tif", "_01_RAW_GFP.tif", "_01_TAG_ALL.tif"},
+         false},
         {"tag without bright field", result_file_s(), {"_01_TAG.tif"}, false},
         // In fluorescence mode only "_01_TAG_ALL" marks the tag image.
-        {"plain tag in fluorescence mode", fluorescence,
-         {"_01_RAW_BF.tif", "_01_RAW_GFP.tif", "_01_RAW_RFP.tif", "_01_TAG.tif"}, false},
+        {"plain tag in fluorescence mode",
+         fluorescence,
+         {"_01_RAW_BF.tif", "_01_RAW_GFP.tif", "_01_RAW_RFP.tif", "_01_TAG.tif"},
+         false},
         {"upper-case extension", result_file_s(), {"_01_RAW_BF.tif", "_01_TAG.TIF"}, false},
     };
     for (const case_s& c : cases) {
@@ -513,7 +564,8 @@ TEST_F(Page1, UndecodableTagImageLeavesItsFramesEmpty) {
 // ---- Pixels ------------------------------------------------------------------------------------
 
 bool is(const page_pixels_s::rgb_s& p, const pixel_s& want) {
-    return std::abs(p.r - want.r) < 40 && std::abs(p.g - want.g) < 40 && std::abs(p.b - want.b) < 40;
+    return std::abs(p.r - want.r) < 40 && std::abs(p.g - want.g) < 40 &&
+           std::abs(p.b - want.b) < 40;
 }
 
 std::string str(const page_pixels_s::rgb_s& p) {
@@ -533,7 +585,8 @@ TEST_F(Page1, PicturesLandInTheirFrames) {
     EXPECT_FALSE(is(page.at(92 - 30, 950), kBlue));
     EXPECT_FALSE(is(page.at(92 + 562, 500 - 30), kBlue));
     // The zoom at (1262, 500): the green centre fills it from corner to corner.
-    for (const auto& [x, y] : {std::pair{1262 + 562, 950}, {1262 + 40, 500 + 40}, {2386 - 40, 1399 - 40}})
+    for (const auto& [x, y] :
+         {std::pair{1262 + 562, 950}, {1262 + 40, 500 + 40}, {2386 - 40, 1399 - 40}})
         EXPECT_TRUE(is(page.at(x, y), kGreen)) << x << "," << y << ": " << str(page.at(x, y));
     EXPECT_FALSE(is(page.at(2386 + 30, 950), kGreen));
     // The built-in logo in the bottom right corner: a blue disc.
@@ -551,20 +604,22 @@ TEST_F(Page1, PicturesLandInTheirFrames) {
         }
         return false;
     };
-    EXPECT_TRUE(yellow_near(125, 50));  // outer right edge
-    EXPECT_TRUE(yellow_near(31, 50));   // inner left edge
-    EXPECT_TRUE(yellow_near(93, 50));   // inner right edge
-    EXPECT_FALSE(yellow_near(62, 50));  // inside the inner outline
-    EXPECT_FALSE(yellow_near(200, 50)); // beyond the outer outline
+    EXPECT_TRUE(yellow_near(125, 50));   // outer right edge
+    EXPECT_TRUE(yellow_near(31, 50));    // inner left edge
+    EXPECT_TRUE(yellow_near(93, 50));    // inner right edge
+    EXPECT_FALSE(yellow_near(62, 50));   // inside the inner outline
+    EXPECT_FALSE(yellow_near(200, 50));  // beyond the outer outline
 }
 
 TEST_F(Page1, ReportFolderIconReplacesTheBuiltInLogo) {
     add_result("r", result_file_s());
     const pixel_s magenta{255, 0, 255, 255};
-    ASSERT_TRUE(write_file(dir_ + "/icon.png", png_rgba(160, 160, [&](int, int) { return magenta; })));
+    ASSERT_TRUE(
+        write_file(dir_ + "/icon.png", png_rgba(160, 160, [&](int, int) { return magenta; })));
     ASSERT_EQ(run().status, 0);
     const page_pixels_s page = render_page1(pdf("r"), dir_, 50);
-    for (const auto& [x, y] : {std::pair{2227 + 12, 48 + 12}, {2227 + 80, 48 + 80}, {2387 - 12, 208 - 12}})
+    for (const auto& [x, y] :
+         {std::pair{2227 + 12, 48 + 12}, {2227 + 80, 48 + 80}, {2387 - 12, 208 - 12}})
         EXPECT_TRUE(is(page.at(x, y), magenta)) << x << "," << y << ": " << str(page.at(x, y));
     EXPECT_FALSE(is(page.at(2227 - 20, 128), magenta));
 }
