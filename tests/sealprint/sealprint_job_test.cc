@@ -186,6 +186,8 @@ TEST_F(SealprintJob, LogsEveryLookupOfAResult) {
                            "Graph\n"
                            "-----\n"
                            "Total Histogram," + counts(91, 2) + "\n"
+                           "Live Histogram," + counts(91, 2) + "\n"
+                           "Dead Histogram," + counts(91, 0) + "\n"
                            "Cluster Histogram," + counts(9, 1) + "\n"
                            "\n"
                            "Volume\n"
@@ -204,6 +206,8 @@ TEST_F(SealprintJob, LogsEveryLookupOfAResult) {
         {"Size gating", "5 ~ 50 um"},
         {"[Total cell]", "9.65e5 cells/mL"},
         {"Total Histogram", counts(91, 2)},
+        {"Live Histogram", counts(91, 2)},
+        {"Dead Histogram", counts(91, 0)},
         {"Cluster Histogram", counts(9, 1)},
         {"-", "416.6667,2"},
     };
