@@ -24,10 +24,11 @@ const QColor kBarBlue(0, 0, 255);
 std::array<float, kCategories> percentages(const std::vector<int>& cluster)
 {
     const auto value = [&cluster](size_t i) { return i < cluster.size() ? cluster[i] : 0; };
-    // 64 bits: a sum of nine counts must not overflow.
+    // Every value counts towards the whole, even one past the ninth that has no category.
+    // 64 bits, so that the sum cannot overflow.
     long long total = 0;
-    for (size_t i = 0; i <= kCategories; ++i)
-        total += value(i);
+    for (int count : cluster)
+        total += count;
     std::array<float, kCategories> percent{};
     if (total == 0)
         return percent;

@@ -8,7 +8,7 @@
 
 // Replaces `image` with a 728 x 518 Format_RGB888 chart. `cluster` holds the counts of
 // clusters of 1 to 7 cells followed by two counts that together form ">7cell" (the report
-// passes exactly 9; missing values count as 0, values past the ninth are ignored).
+// passes exactly 9; missing values count as 0, values past the ninth only enter the total).
 // Preconditions as for the histogram pictures: a QApplication on this thread; the "Ubuntu"
 // font when registered.
 void genClusterImage(QImage& image, const std::vector<int>& cluster);

@@ -89,6 +89,16 @@ TEST(ClusterImage, LastTwoValuesShareTheLastCategory)
     EXPECT_EQ(count_colour(ninth, QRect(430, 80, 20, 236), kBlue), 0);
 }
 
+TEST(ClusterImage, ValuesPastTheNinthStillEnterTheTotal)
+{
+    // Half of all objects sit in a tenth value that has no category: the first bar shows 50 %,
+    // 117.49999 pixels, so its top is row trunc(118.50001) and it is 117 rows high.
+    const QImage canvas = cluster_canvas({1, 0, 0, 0, 0, 0, 0, 0, 0, 1});
+    EXPECT_EQ(bar_top(canvas, 0), 118);
+    EXPECT_EQ(bar_height(canvas, 0), 117);
+    EXPECT_EQ(bar_height(canvas, 7), 1);
+}
+
 TEST(ClusterImage, AllZerosAndShortInputGiveOnePixelLines)
 {
     const QImage zeros = cluster_canvas({0, 0, 0, 0, 0, 0, 0, 0, 0});
