@@ -339,6 +339,9 @@ void GraphFrame::mouseMoveEvent(QMouseEvent* event)
 
 void GraphFrame::mouseReleaseEvent(QMouseEvent*)
 {
+    // Only scatter plots have lines to let go of; the other kinds keep their cursor.
+    if (graphType != graph::ScatterPlots)
+        return;
     vLineGrabbed = false;
     hLineGrabbed = false;
     setCursor(Qt::ArrowCursor);

@@ -198,3 +198,17 @@ TEST(GraphFrameScatterPlots, PointsTakeTheirQuadrantColourAndLinesCanBeDragged)
     EXPECT_EQ(pixel(image, 70, 30), rgb(255, 255, 0));
     EXPECT_EQ(pixel(image, 20, 30), rgb(0, 255, 0));
 }
+
+TEST(GraphFrameMouse, OnlyScatterPlotsTakeTheArrowBackOnRelease)
+{
+    for (graph::GraphType type : {graph::Histogram, graph::LinePlots, graph::ScatterPlots}) {
+        GraphFrame plot;
+        plot.setGeometry(0, 0, 100, 100);
+        plot.setGraphType(type);
+        plot.setCursor(Qt::CrossCursor);
+        send_mouse(plot, QEvent::MouseButtonRelease, QPoint(10, 10));
+        EXPECT_EQ(plot.cursor().shape(),
+                  type == graph::ScatterPlots ? Qt::ArrowCursor : Qt::CrossCursor)
+            << type;
+    }
+}
