@@ -1,7 +1,6 @@
 #include "device_list.h"
 
 #include <cstring>
-#include <sys/stat.h>
 
 #include "files.h"
 
@@ -67,8 +66,7 @@ bool devList::save() {
 bool devList::_save(const std::string& path) {
     size_t length = 0;
     const std::unique_ptr<char[]> text = entire(&length);
-    return replace_file_atomically(path, [&](int fd) {
-        // Other software on the PC reads the list; a freshly created file is owner-only.
-        return ::fchmod(fd, 0644) == 0 && write_all(fd, text.get(), length);
-    });
+    // Other software on the PC reads the list.
+    return replace_file_atomically(path, 0644,
+                                   [&](int fd) { return write_all(fd, text.get(), length); });
 }

@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <sys/wait.h>
 
 #include "decimal.h"
 
@@ -57,6 +59,26 @@ std::string search_by_name_command(const std::string& user_name, const std::stri
 
 int run_command(const std::string& command_line) {
     return std::system(command_line.c_str());
+}
+
+std::optional<int> run_discarding_output(const std::string& command_line) {
+    // "e": the pipe is not inherited by the commands the other thread starts meanwhile.
+    std::FILE* out = ::popen(command_line.c_str(), "re");
+    if (!out)
+        return std::nullopt;
+    // No RAII: a cancelled thread must not wait in pclose for a command that hangs.
+    char line[256];
+    while (std::fgets(line, sizeof line, out)) {
+    }
+    return ::pclose(out);
+}
+
+int add_user_result(int wait_status) {
+    if (wait_status == -1)
+        return -10;
+    if (WIFSIGNALED(wait_status))
+        return static_cast<int8_t>(128 + WTERMSIG(wait_status));
+    return static_cast<int8_t>((wait_status >> 8) & 0xFF);
 }
 
 namespace {
