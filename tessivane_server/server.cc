@@ -71,9 +71,8 @@ void join_thread(thread_slot& slot) {
 void* app_if(void* list) {
     auto& devices = *static_cast<devList*>(list);
     while (g_exit == 0) {
-        // Save before clearing: the file always shows the devices of the cycle just ended.
-        devices.save();
-        devices.clear();
+        // The file always shows the devices of the cycle just ended.
+        devices.save_and_clear();
         init_interfaces(false);
         sleep_unless_stopping(5000);
     }

@@ -39,6 +39,6 @@ void term(int signo);
 // g_cancel is set; sets the slot's id to 0 when it has been joined.
 void join_thread(thread_slot& slot);
 
-// Housekeeping thread: until g_exit is set, saves the device list, clears it, rescans the
-// interfaces, and waits 5 seconds. `list` is the devList. Prints "app_if Exit" at the end.
+// Housekeeping thread: until g_exit is set, saves and clears the device list in one step,
+// rescans the interfaces, and waits 5 seconds. `list` is the devList. Prints "app_if Exit" at the end.
 void* app_if(void* list);
