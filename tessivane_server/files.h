@@ -1,4 +1,4 @@
-// How the server reads its JSON files and replaces the files it writes.
+// How the server owns descriptors, reads its JSON files and replaces the files it writes.
 #pragma once
 
 #include <cstdio>
