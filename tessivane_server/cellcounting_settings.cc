@@ -27,14 +27,15 @@ std::string default_settings_path(const std::string& product_dir) {
 
 // Copies `from` over `to` keeping the mode, the owner (where permitted) and the times, as cp -p.
 bool copy_preserving(const std::string& from, const std::string& to) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return false;
+    const unique_fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st;
-    const bool ok = ::fstat(in, &st) == 0 && replace_file_atomically(to, [&](int out) {
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0)
+        return false;
+    // Synced by the replace: an empty file left by a power cut would never be copied again.
+    return replace_file_atomically(to, st.st_mode & 07777, [&](int out) {
         char buffer[8192];
         ssize_t n;
-        while ((n = ::read(in, buffer, sizeof buffer)) != 0) {
+        while ((n = ::read(in.get(), buffer, sizeof buffer)) != 0) {
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 || !write_all(out, buffer, static_cast<size_t>(n)))
@@ -43,12 +44,8 @@ bool copy_preserving(const std::string& from, const std::string& to) {
         // Only root may give the copy another owner; like cp -p, keep going without it.
         [[maybe_unused]] const int owner_kept = ::fchown(out, st.st_uid, st.st_gid);
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        // fsync: an empty file left by a power cut would never be copied again.
-        return ::fchmod(out, st.st_mode & 07777) == 0 && ::futimens(out, times) == 0 &&
-               ::fsync(out) == 0;
+        return ::futimens(out, times) == 0;
     });
-    ::close(in);
-    return ok;
 }
 
 const char* const parser_name = "settings_json_parser";

@@ -17,10 +17,11 @@
 
 #include "device_files.h"
 #include "device_list.h"
+#include "files.h"
 #include "log_text.h"
 #include "password_notice.h"
-#include "server.h"
 #include "server_settings.h"
+#include "stop.h"
 #include "udp.h"
 #include "user_command.h"
 
@@ -132,7 +133,7 @@ void handle_announcement(int sock, device_announce_s& msg, const sockaddr* from,
     msg.protocol_mtime_lo = static_cast<int32_t>(static_cast<uint32_t>(mtime));
     cached_settings(files, serial, msg.settings, new_format);
     msg.checksum = CheckSum(&msg, offsetof(device_announce_s, checksum), false);
-    ::sendto(sock, &msg, sizeof msg, 0, from, fromlen);
+    send_datagram(sock, &msg, sizeof msg, from, fromlen);
 }
 
 // The follow-up record of an account request; false (silently) when none came within a second.
@@ -154,7 +155,7 @@ void send_server_info(int sock, const sockaddr* from, socklen_t fromlen) {
     server_info_s info{};
     get_server_info(&info);
     info.checksum = static_cast<int>(get_checksum(info));
-    ::sendto(sock, &info, sizeof info, 0, from, fromlen);
+    send_datagram(sock, &info, sizeof info, from, fromlen);
 }
 
 // The handlers that run a command for the user named in the follow-up record; no reply.
@@ -182,8 +183,8 @@ void reply_with_lookup(int sock, const char* handler, int32_t T::*field,
         return;
     record.*field = lookup(field_text(record.user_name), default_user_tool);
     record.checksum = static_cast<int>(get_checksum(record));
-    const ssize_t sent = ::sendto(sock, &record, sizeof record, 0,
-                                  reinterpret_cast<const sockaddr*>(&from), fromlen);
+    const ssize_t sent = send_datagram(sock, &record, sizeof record,
+                                       reinterpret_cast<const sockaddr*>(&from), fromlen);
     std::printf("%s(): sent %d bytes.\n", handler, static_cast<int>(sent));
 }
 

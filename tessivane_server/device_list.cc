@@ -1,7 +1,6 @@
 #include "device_list.h"
 
 #include <cstring>
-#include <sys/stat.h>
 
 #include "files.h"
 
@@ -64,11 +63,35 @@ bool devList::save() {
     return _save(path);
 }
 
+namespace {
+
+bool write_list(const std::string& path, const char* text, size_t length) {
+    // Other software on the PC reads the list.
+    return replace_file_atomically(path, 0644,
+                                   [&](int fd) { return write_all(fd, text, length); });
+}
+
+}  // namespace
+
 bool devList::_save(const std::string& path) {
     size_t length = 0;
     const std::unique_ptr<char[]> text = entire(&length);
-    return replace_file_atomically(path, [&](int fd) {
-        // Other software on the PC reads the list; a freshly created file is owner-only.
-        return ::fchmod(fd, 0644) == 0 && write_all(fd, text.get(), length);
-    });
+    return write_list(path, text.get(), length);
+}
+
+bool devList::save_and_clear() {
+    std::set<std::string> taken;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        taken.swap(entries);
+        names.clear();
+    }
+    if (path.empty())
+        return false;
+    std::string text;
+    for (const std::string& entry : taken) {
+        text += entry;
+        text += '\n';
+    }
+    return write_list(path, text.data(), text.size());
 }

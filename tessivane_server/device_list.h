@@ -35,6 +35,13 @@ public:
     // Writes the list to the bound path; false when there is none or `_save` fails.
     bool save();
 
+    // Ends a cycle: takes the entries and frees every name under one hold of the lock, then
+    // writes what it took to the bound path as `_save` would. A device that announces while the
+    // file is written (and synced, which may take a while) belongs to the next cycle instead of
+    // being cleared unsaved. The list is emptied even when there is no path or the write fails
+    // (false then).
+    bool save_and_clear();
+
     // Replaces the file at `path` atomically with the list (an empty list gives an empty file):
     // the text goes to a new file created exclusively in the same folder, which is then renamed
     // over `path`. A link planted at `path` is replaced, never followed; a reader sees the old or

@@ -1,6 +1,7 @@
 #include "device_list.h"
 
 #include <atomic>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -131,4 +132,42 @@ TEST(DevList, ConcurrentAddSaveClear) {
     list.clear();
     EXPECT_TRUE(list.save());
     EXPECT_EQ(read_text(path), "");
+}
+
+// Ending a cycle loses no device: everything added while cycles end is in exactly one saved list,
+// or still in the list afterwards.
+TEST(DevList, SaveAndClearLosesNoDevice) {
+    ScratchDir dir;
+    const std::string path = dir / "devlist.txt";
+    devList list(path);
+    constexpr int devices = 2000;
+    std::atomic<bool> done{false};
+    std::thread device([&] {
+        for (int i = 0; i < devices; ++i) {
+            list.add("10.0.0.1,SN" + std::to_string(i) + ",1.8.4", "dev" + std::to_string(i));
+            std::this_thread::yield();
+        }
+        done = true;
+    });
+    std::multiset<std::string> saved;
+    const auto collect = [&] {
+        std::istringstream lines(read_text(path));
+        for (std::string line; std::getline(lines, line);)
+            saved.insert(line);
+    };
+    int cycles = 0;
+    while (!done) {
+        EXPECT_TRUE(list.save_and_clear());
+        collect();
+        ++cycles;
+    }
+    device.join();
+    EXPECT_TRUE(list.save_and_clear());
+    collect();
+    EXPECT_EQ(list.count(), 0u);
+    EXPECT_EQ(saved.size(), size_t{devices}) << cycles << " cycles";
+    for (int i = 0; i < devices; ++i)
+        EXPECT_EQ(saved.count("10.0.0.1,SN" + std::to_string(i) + ",1.8.4,dev" + std::to_string(i)),
+                  1u);
+    EXPECT_FALSE(devList("").save_and_clear());
 }

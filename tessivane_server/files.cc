@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -48,15 +49,31 @@ bool write_all(int fd, const char* data, size_t length) {
     return true;
 }
 
-bool replace_file_atomically(const std::string& path, const std::function<bool(int fd)>& fill) {
+namespace {
+
+void sync_folder_of(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const unique_fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0)
+        ::fsync(fd.get());
+}
+
+}  // namespace
+
+bool replace_file_atomically(const std::string& path, mode_t mode,
+                             const std::function<bool(int fd)>& fill) {
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
-    bool ok = fill(fd);
+    bool ok = fill(fd) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    if (ok && std::rename(temp.c_str(), path.c_str()) == 0)
+    if (ok && std::rename(temp.c_str(), path.c_str()) == 0) {
+        sync_folder_of(path);
         return true;
+    }
     ::unlink(temp.c_str());
     return false;
 }

@@ -1,10 +1,12 @@
-// How the server reads its JSON files and replaces the files it writes.
+// How the server owns descriptors, reads its JSON files and replaces the files it writes.
 #pragma once
 
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <rapidjson/document.h>
 
@@ -13,6 +15,22 @@ struct file_closer {
 };
 // A FILE* that is closed on every path out of the scope that opened it.
 using unique_file = std::unique_ptr<std::FILE, file_closer>;
+
+// A descriptor closed when the scope that opened it ends, a cancelled thread's included.
+class unique_fd {
+public:
+    explicit unique_fd(int fd) : fd_(fd) {}
+    ~unique_fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    unique_fd(const unique_fd&) = delete;
+    unique_fd& operator=(const unique_fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
 
 // Opens `path` for reading, close-on-exec so that the commands the server starts never inherit it.
 unique_file open_for_reading(const std::string& path);
@@ -25,9 +43,17 @@ bool parse_json_object(std::FILE* file, rapidjson::Document& doc, std::string& p
 // Writes all `length` bytes to `fd`; false on a write error.
 bool write_all(int fd, const char* data, size_t length);
 
-// Replaces `path` atomically: creates a new file exclusively in the same folder (so nothing planted
-// there is followed), lets `fill` write it through its descriptor, then renames it over `path`,
-// which replaces a link at `path` instead of following it. Readers see the old file or the whole
-// new one. Returns false, leaving `path` as it was and no temporary file behind, when creating,
-// `fill`, closing or renaming fails.
-bool replace_file_atomically(const std::string& path, const std::function<bool(int fd)>& fill);
+// Replaces `path`, the one way the server writes a file:
+//  1. a new file is created exclusively beside it (path.XXXXXX), so nothing planted there is
+//     followed;
+//  2. `fill` writes it through its descriptor (and may set owner and times);
+//  3. its permission bits are set to `mode` and the result checked;
+//  4. it is synced, so that a power cut can leave the old file or the whole new one, never an
+//     empty or torn one;
+//  5. it is renamed over `path`, which replaces a link at `path` instead of following it;
+//  6. the folder is synced, which makes the rename itself durable. A folder that cannot be synced
+//     (some file systems refuse) already holds the complete file, so that is no failure.
+// Readers see the old file or the whole new one. Returns false, leaving `path` as it was and no
+// temporary file behind, when any of steps 1 to 5 fails.
+bool replace_file_atomically(const std::string& path, mode_t mode,
+                             const std::function<bool(int fd)>& fill);

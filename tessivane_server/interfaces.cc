@@ -7,16 +7,18 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 
 #include "files.h"
 #include "paths.h"
 
 std::atomic<uint32_t> client_addr{0};
-uint64_t last_bridge_ip = 0;
-uint64_t last_hostonly_ip = 0;
 
 namespace {
+
+// Addresses last published (primary) and last reported (secondary); only init_interfaces, which
+// runs in main before the threads start and afterwards only in app_if, touches them.
+uint64_t last_bridge_ip = 0;
+uint64_t last_hostonly_ip = 0;
 
 const char* const dmi_family_path = "/sys/devices/virtual/dmi/id/product_family";
 constexpr unsigned bridge_port = 22;
@@ -39,12 +41,10 @@ bool read_dmi_family() {
 bool write_bridge_file(const char* host) {
     char line[64];
     const int length = std::snprintf(line, sizeof line, "%s:%u\n", host, bridge_port);
-    return replace_file_atomically(std::string(default_product_dir) + "/bridge_addr.txt",
-                                   [&](int fd) {
-                                       // Read by other software on the PC.
-                                       return ::fchmod(fd, 0644) == 0 &&
-                                              write_all(fd, line, static_cast<size_t>(length));
-                                   });
+    // Read by other software on the PC.
+    return replace_file_atomically(
+        std::string(default_product_dir) + "/bridge_addr.txt", 0644,
+        [&](int fd) { return write_all(fd, line, static_cast<size_t>(length)); });
 }
 
 }  // namespace

@@ -9,10 +9,6 @@
 
 // Address of the secondary interface, network byte order; 0 until a scan finds one.
 extern std::atomic<uint32_t> client_addr;
-// Addresses last published (primary) and last reported (secondary); only init_interfaces, which
-// runs in main before the threads start and afterwards only in app_if, touches them.
-extern uint64_t last_bridge_ip;
-extern uint64_t last_hostonly_ip;
 
 // One scan. `verbose` (the start-up scan) first reads the DMI product family, prints
 // "Running inside VM" when it names a virtual machine, and skips the scan altogether when the

@@ -2,16 +2,16 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <sys/wait.h>
 
+#include "files.h"
 #include "log_text.h"
 #include "password_notice.h"
-#include "server.h"
 #include "server_settings.h"
+#include "stop.h"
 #include "udp.h"
 
 namespace {
@@ -28,35 +28,50 @@ const char* const source_file = "/src/tessivane_server/joining";
     std::_Exit(1);
 }
 
-// Waits up to a second for a request header, in slices so that a stop is seen promptly.
-bool receive_header(int sock, msg_header_s& header, sockaddr_in& from, socklen_t& fromlen) {
-    for (int waited = 0; waited < receive_limit_ms && g_exit == 0; waited += stop_check_ms)
-        if (receive_datagram(sock, &header, sizeof header, stop_check_ms, from, fromlen) >= 0)
-            return true;
-    return false;
+// Waits up to a second for a request header, in slices so that a stop is seen promptly. The
+// datagram's whole length, or -1 when none came.
+ssize_t receive_header(int sock, msg_header_s& header, sockaddr_in& from, socklen_t& fromlen) {
+    for (int waited = 0; waited < receive_limit_ms && g_exit == 0; waited += stop_check_ms) {
+        const ssize_t length =
+            receive_datagram(sock, &header, sizeof header, stop_check_ms, from, fromlen);
+        if (length >= 0)
+            return length;
+    }
+    return -1;
 }
 
-// The follow-up record of a request, checked; false after printing `checksum_error` (with the
-// record's checksum) when it does not match, or silently when none came within a second.
-// `received_line`, when given, is printed with the record's user name as soon as the record has
-// arrived, whether its checksum matches or not.
+// A follow-up record: arrived and checked out, none within a second, or refused for its size or
+// checksum.
+enum class follow_up_e { good, missing, refused };
+
+// The follow-up record of a request. `refused` after printing a line when its size is wrong, or
+// `checksum_error` (with the record's checksum) when that does not match; `missing`, silently,
+// when none came within a second. `received_line`, when given, is printed with the record's user
+// name as soon as a record of the right size has arrived, whether its checksum matches or not.
 template <typename T>
-bool receive_follow_up(int sock, T& record, sockaddr_in& from, socklen_t& fromlen,
-                       const char* checksum_error, const char* received_line = nullptr) {
-    if (receive_datagram(sock, &record, sizeof record, receive_limit_ms, from, fromlen) < 0)
-        return false;
+follow_up_e receive_follow_up(int sock, T& record, sockaddr_in& from, socklen_t& fromlen,
+                              const char* checksum_error, const char* received_line = nullptr) {
+    const ssize_t length =
+        receive_datagram(sock, &record, sizeof record, receive_limit_ms, from, fromlen);
+    if (length < 0)
+        return follow_up_e::missing;
+    if (static_cast<size_t>(length) != sizeof record) {
+        std::printf("joining_if() : [Error] size follow-up : %zd, not %zu \n", length,
+                    sizeof record);
+        return follow_up_e::refused;
+    }
     if (received_line)
         std::printf(received_line, log_safe(field_text(record.user_name)).c_str());
     if (record.checksum == CheckSum(reinterpret_cast<const char*>(&record), sizeof record))
-        return true;
+        return follow_up_e::good;
     std::printf(checksum_error, static_cast<unsigned>(record.checksum));
-    return false;
+    return follow_up_e::refused;
 }
 
 template <typename T>
 void reply(int sock, const T& record, const sockaddr_in& to) {
-    ::sendto(sock, &record, sizeof record, 0, reinterpret_cast<const sockaddr*>(&to),
-             sizeof(sockaddr_in));
+    send_datagram(sock, &record, sizeof record, reinterpret_cast<const sockaddr*>(&to),
+                  sizeof(sockaddr_in));
 }
 
 const char* const login_fail_error = "Error checksum login fail : %02x \n";
@@ -65,37 +80,42 @@ const char* const account_error = "Error checksum account deactivate : %02x \n";
 // The two lookups: the follow-up names the user, `wants` is logged with the name, and the record
 // goes back with the number in `field`.
 template <typename T>
-void reply_with_lookup(int sock, sockaddr_in& from, const char* checksum_error, const char* wants,
-                       int32_t T::*field, int (*lookup)(const std::string&, const std::string&)) {
+follow_up_e reply_with_lookup(int sock, sockaddr_in& from, const char* checksum_error,
+                              const char* wants, int32_t T::*field,
+                              int (*lookup)(const std::string&, const std::string&)) {
     T record;
     socklen_t fromlen = sizeof from;
-    if (!receive_follow_up(sock, record, from, fromlen, checksum_error, wants))
-        return;
+    const follow_up_e got = receive_follow_up(sock, record, from, fromlen, checksum_error, wants);
+    if (got != follow_up_e::good)
+        return got;
     record.*field = lookup(field_text(record.user_name), default_user_tool);
     record.checksum = CheckSum(reinterpret_cast<const char*>(&record), sizeof record);
     reply(sock, record, from);
+    return got;
 }
 
-// One request whose header passed its checksum.
-void handle_request(int sock, const msg_header_s& header, sockaddr_in& from) {
+// One request whose header checked out; what became of its follow-up (`good` for a request that
+// has none, an unknown one included).
+follow_up_e handle_request(int sock, const msg_header_s& header, sockaddr_in& from) {
     socklen_t fromlen = sizeof from;
     switch (header.type) {
     case request_join: {
         user_info_s user;
-        if (!receive_follow_up(sock, user, from, fromlen,
-                               "joining_if() : [Error] checksum join : %02x \n"))
-            return;
+        const follow_up_e got = receive_follow_up(sock, user, from, fromlen,
+                                                  "joining_if() : [Error] checksum join : %02x \n");
+        if (got != follow_up_e::good)
+            return got;
         // The checksum goes back as received: the client knows its own record.
         user.result = join_process(&user);
         reply(sock, user, from);
-        return;
+        return got;
     }
     case request_server_info: {
         server_info_s info{};
         get_server_info(&info);
         info.checksum = CheckSum(reinterpret_cast<const char*>(&info), sizeof info);
         reply(sock, info, from);
-        return;
+        return follow_up_e::good;
     }
     case request_server_version: {
         version_reply_s version{};
@@ -103,48 +123,51 @@ void handle_request(int sock, const msg_header_s& header, sockaddr_in& from) {
                       "1.3.5");
         version.checksum = CheckSum(reinterpret_cast<const char*>(&version), sizeof version);
         reply(sock, version, from);
-        return;
+        return follow_up_e::good;
     }
     case request_change_password: {
         std::printf("joining_if() : [TesiVane] wants to change pw \n");
         password_change_s change;
-        if (!receive_follow_up(sock, change, from, fromlen,
-                               "joining_if() : [Error] checksum pw : %02x \n"))
-            return;
+        const follow_up_e got = receive_follow_up(sock, change, from, fromlen,
+                                                  "joining_if() : [Error] checksum pw : %02x \n");
+        if (got != follow_up_e::good)
+            return got;
         const std::string user_name = field_text(change.user_name);
         run_command(change_password_command(user_name, field_text(change.password)));
         // Whatever the command's outcome: the device side only passes the name on.
         write_password_notice(user_name);
-        return;
+        return got;
     }
     case request_set_login_fail: {
         std::printf("joining_if() : [TesiVane] wants to set login fail \n");
         record_fail_to_login_s record;
-        if (!receive_follow_up(sock, record, from, fromlen, login_fail_error))
-            return;
+        const follow_up_e got = receive_follow_up(sock, record, from, fromlen, login_fail_error);
+        if (got != follow_up_e::good)
+            return got;
         run_command(inc_login_fails_command(issuer_e::joining_if, field_text(record.user_name)));
-        return;
+        return got;
     }
     case request_get_login_fail:
-        reply_with_lookup(sock, from, login_fail_error,
-                          "joining_if() : [TesiVane] wants to get login fail : %s \n",
-                          &record_fail_to_login_s::login_fail_cnt, get_fail_to_login);
-        return;
+        return reply_with_lookup(sock, from, login_fail_error,
+                                 "joining_if() : [TesiVane] wants to get login fail : %s \n",
+                                 &record_fail_to_login_s::login_fail_cnt, get_fail_to_login);
     case request_deactivate_account: {
         account_status_s record;
-        if (!receive_follow_up(sock, record, from, fromlen, account_error,
-                               "joining_if() : [TesiVane] wants to set account deactivate : %s \n"))
-            return;
+        const follow_up_e got = receive_follow_up(
+            sock, record, from, fromlen, account_error,
+            "joining_if() : [TesiVane] wants to set account deactivate : %s \n");
+        if (got != follow_up_e::good)
+            return got;
         run_command(deactivate_command(field_text(record.user_name)));
-        return;
+        return got;
     }
     case request_get_account_status:
-        reply_with_lookup(sock, from, account_error,
-                          "joining_if() : [TesiVane] wants to get account deactivate : %s \n",
-                          &account_status_s::status, get_account_deactivate);
-        return;
+        return reply_with_lookup(
+            sock, from, account_error,
+            "joining_if() : [TesiVane] wants to get account deactivate : %s \n",
+            &account_status_s::status, get_account_deactivate);
     default:
-        return;  // unknown request: nothing to do
+        return follow_up_e::good;  // unknown request: nothing to do
     }
 }
 
@@ -174,22 +197,13 @@ int join_process(user_info_s* user, const std::string& tool) {
     std::printf("%s::%s:%d : popen() %s\n", source_file, __func__, __LINE__,
                 log_safe(shown).c_str());
 
-    std::FILE* out = ::popen(command.c_str(), "re");
-    if (!out) {
+    const std::optional<int> status = run_discarding_output(command);
+    if (!status) {
         std::printf("%s::%s:%d : popen() failed\n", source_file, __func__, __LINE__);
         return -10;
     }
-    // No RAII: a cancelled thread must not wait in pclose for a command that hangs.
-    char line[256];
-    while (std::fgets(line, sizeof line, out)) {
-    }
-    const int status = ::pclose(out);
-    std::printf("%s::%s:%d : pclose() returned %d\n", source_file, __func__, __LINE__, status);
-    if (status == -1)
-        return -10;
-    if (WIFSIGNALED(status))
-        return static_cast<int8_t>(128 + WTERMSIG(status));
-    return static_cast<int8_t>((status >> 8) & 0xFF);
+    std::printf("%s::%s:%d : pclose() returned %d\n", source_file, __func__, __LINE__, *status);
+    return add_user_result(*status);
 }
 
 void* joining_if(void* addr) {
@@ -211,18 +225,27 @@ void* joining_if(void* addr) {
         msg_header_s header;
         sockaddr_in from;
         socklen_t fromlen;
-        if (!receive_header(sock.get(), header, from, fromlen)) {
+        const ssize_t length = receive_header(sock.get(), header, from, fromlen);
+        if (length < 0) {
             sleep_unless_stopping(pause_ms);
             continue;
         }
-        if (header.checksum != CheckSum(reinterpret_cast<const char*>(&header), sizeof header)) {
+        // A datagram that fails its size or checksum is dropped without the pause: a burst of
+        // junk would otherwise keep the port deaf for a second per datagram. The pause is the
+        // rate limit of requests that check out (and of those whose follow-up never came).
+        bool pause = false;
+        if (static_cast<size_t>(length) != sizeof header) {
+            std::printf("joining_if() : [Error] size msg header : %zd \n", length);
+        } else if (header.checksum !=
+                   CheckSum(reinterpret_cast<const char*>(&header), sizeof header)) {
             std::printf("joining_if() : [Error] checksum msg header : %02x \n",
                         static_cast<unsigned>(header.checksum));
         } else {
-            handle_request(sock.get(), header, from);
+            pause = handle_request(sock.get(), header, from) != follow_up_e::refused;
         }
         std::fflush(stdout);
-        sleep_unless_stopping(pause_ms);
+        if (pause)
+            sleep_unless_stopping(pause_ms);
     }
     std::printf("%s Exit\n", "joining_if");
     std::fflush(stdout);

@@ -1,7 +1,7 @@
 // The joining interface: UDP port 2002 on the host-only address, the administrative entry of the
 // PC-side application. Serves joins (add a user), password changes, the version and password
 // policy, and the failed-login and account-status requests, one at a time with a one-second
-// pause after each.
+// pause after each (a datagram of the wrong size or checksum is dropped without it).
 #pragma once
 
 #include <string>
@@ -15,10 +15,8 @@
 void* joining_if(void* addr);
 
 // Adds the user of a join request through the user-management command (byte 63 of user_name is
-// forced to NUL first). Returns 0 when the command exited with 0; otherwise its exit status as a
-// signed 8-bit value (3 stays 3, 255 becomes -1); for a command killed by a signal, 128 plus the
-// signal number as a signed 8-bit value, as the shell reports it; -10 when it could not be
-// started or waited for. The logged command line shows "********" in place of the password.
+// forced to NUL first). Returns add_user_result of the command's wait status, or -10 when it
+// could not be started. The logged command line shows "********" in place of the password.
 int join_process(user_info_s* user, const std::string& tool = default_user_tool);
 
 // Each character's code in lower-case hexadecimal, no padding or separators; a character is taken

@@ -15,7 +15,8 @@ std::string notice_path(const std::string& product_dir) {
 }  // namespace
 
 bool write_password_notice(const std::string& user_name, const std::string& product_dir) {
-    return replace_file_atomically(notice_path(product_dir), [&](int fd) {
+    // Only the server reads it back: owner-only.
+    return replace_file_atomically(notice_path(product_dir), 0600, [&](int fd) {
         return write_all(fd, user_name.data(), user_name.size());
     });
 }

@@ -9,8 +9,8 @@
 #include "interfaces.h"
 #include "joining_if.h"
 #include "paths.h"
+#include "stop.h"
 
-std::atomic<int> g_exit{0};
 std::atomic<int> g_cancel{0};
 devList dev_list(default_devlist_file);
 uint32_t join_bind_addr = 0;
@@ -20,8 +20,6 @@ thread_slot thread_info[thread_count] = {
     {0, "app_if", app_if, &dev_list},
     {0, "join_if", joining_if, &join_bind_addr},
 };
-
-static_assert(std::atomic<int>::is_always_lock_free, "g_exit is written by a signal handler");
 
 void term(int signo) {
     const int saved_errno = errno;
@@ -70,23 +68,11 @@ void join_thread(thread_slot& slot) {
     slot.id = 0;
 }
 
-bool sleep_unless_stopping(int ms) {
-    constexpr int slice_ms = 100;
-    while (ms > 0 && g_exit == 0) {
-        const int step = ms < slice_ms ? ms : slice_ms;
-        const timespec pause = {0, step * 1000000L};
-        ::nanosleep(&pause, nullptr);
-        ms -= step;
-    }
-    return g_exit == 0;
-}
-
 void* app_if(void* list) {
     auto& devices = *static_cast<devList*>(list);
     while (g_exit == 0) {
-        // Save before clearing: the file always shows the devices of the cycle just ended.
-        devices.save();
-        devices.clear();
+        // The file always shows the devices of the cycle just ended.
+        devices.save_and_clear();
         init_interfaces(false);
         sleep_unless_stopping(5000);
     }

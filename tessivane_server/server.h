@@ -1,5 +1,5 @@
-// The process around the protocol threads: the stop flag, the device list, the fixed table of
-// worker threads, the SIGTERM handler and the housekeeping thread.
+// The process around the protocol threads: the device list, the fixed table of worker threads,
+// the SIGTERM handler that sets the stop flag (stop.h) and the housekeeping thread.
 #pragma once
 
 #include <atomic>
@@ -8,9 +8,6 @@
 #include <pthread.h>
 
 #include "device_list.h"
-
-// 0 at start; the first SIGTERM sets it to 1. Every thread tests it at least once a second.
-extern std::atomic<int> g_exit;
 
 // The devices that announced themselves in the current cycle, saved to DEVLIST_FILE.
 extern devList dev_list;
@@ -42,9 +39,6 @@ void term(int signo);
 // g_cancel is set; sets the slot's id to 0 when it has been joined.
 void join_thread(thread_slot& slot);
 
-// Housekeeping thread: until g_exit is set, saves the device list, clears it, rescans the
-// interfaces, and waits 5 seconds. `list` is the devList. Prints "app_if Exit" at the end.
+// Housekeeping thread: until g_exit is set, saves and clears the device list in one step,
+// rescans the interfaces, and waits 5 seconds. `list` is the devList. Prints "app_if Exit" at the end.
 void* app_if(void* list);
-
-// Sleeps up to `ms` milliseconds, waking early when g_exit is set; false when it was set.
-bool sleep_unless_stopping(int ms);

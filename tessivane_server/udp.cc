@@ -16,6 +16,12 @@ ssize_t receive_datagram(int sock, void* record, size_t size, int wait_ms, socka
         return -1;
     from = sockaddr_in{};
     fromlen = sizeof from;
-    return ::recvfrom(sock, record, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-                      &fromlen);
+    // MSG_TRUNC: the length the datagram had, so that one cut to `size` does not pass for whole.
+    return ::recvfrom(sock, record, size, MSG_DONTWAIT | MSG_TRUNC,
+                      reinterpret_cast<sockaddr*>(&from), &fromlen);
+}
+
+ssize_t send_datagram(int sock, const void* data, size_t size, const sockaddr* to,
+                      socklen_t tolen) {
+    return ::sendto(sock, data, size, 0, to, tolen);
 }

@@ -11,6 +11,7 @@
 //   tool search_by_name NAME   prints the account with the keys "login_fail_cnt" and "status"
 #pragma once
 
+#include <optional>
 #include <string>
 
 constexpr const char* default_user_tool = USER_TOOL;
@@ -40,6 +41,17 @@ std::string search_by_name_command(const std::string& user_name,
 
 // Runs `command_line` through the shell and waits; the wait status, or -1 when it could not run.
 int run_command(const std::string& command_line);
+
+// Runs `command_line` through the shell, reads and discards its whole output, and waits for it.
+// The wait status as pclose returns it (-1 when waiting failed); nullopt when the command could
+// not be started.
+std::optional<int> run_discarding_output(const std::string& command_line);
+
+// What a join reports for the wait status of add_user: 0 when it exited with 0; otherwise its
+// exit status as a signed 8-bit value (3 stays 3, 255 becomes -1); for a command killed by a
+// signal, 128 plus the signal number as a signed 8-bit value, as the shell reports it; -10 for a
+// wait status of -1 (waiting failed).
+int add_user_result(int wait_status);
 
 // Runs `command_line` and reads its output for the number behind `key` (the key text with its
 // double quotes, e.g. "\"status\""): in the first line holding the key whose text after the key

@@ -77,3 +77,11 @@ TEST_F(Lookup, KeyAtTheLineEndLooksAtLaterLines) {
                             "\"status\""),
               0);
 }
+
+// Output far beyond a pipe's buffer is drained, so the command can finish and be waited for.
+TEST(AddUserRun, DrainsTheOutputAndDecodesTheStatus) {
+    const std::optional<int> status = run_discarding_output("head -c 300000 /dev/zero; exit 4");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(add_user_result(*status), 4);
+    EXPECT_EQ(add_user_result(-1), -10);  // waiting failed
+}

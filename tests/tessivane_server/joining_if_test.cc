@@ -2,6 +2,7 @@
 #include "harness.h"
 
 #include <cstdio>
+#include <random>
 #include <thread>
 
 namespace {
@@ -154,4 +155,55 @@ TEST_F(ServerTest, JoiningPortDropsBadAndIncompleteRequests) {
                        "Error checksum account deactivate : " + std::string(received) + " \n"),
               std::string::npos)
         << out;
+}
+
+// Junk must not keep the port deaf: a datagram of the wrong size or with a wrong checksum, as a
+// header or as the follow-up of a good header, is dropped at once after its line. Only a request
+// that checks out is followed by the pause.
+TEST_F(ServerTest, JunkOnTheJoiningPortIsDroppedWithoutPause) {
+    start();
+    udp_client client;
+    const std::string to = joining_address();
+    std::mt19937 random(20261209);
+    std::uniform_int_distribution<int> byte(0, 255), length(0, 40);
+    const auto noise = [&](size_t size) {
+        bytes b(size, '\0');
+        for (char& c : b)
+            c = static_cast<char>(byte(random));
+        return b;
+    };
+    bytes bad_record = name_record("eve");
+    bad_record[68] ^= 1;
+    constexpr int rounds = 12;
+    for (int i = 0; i < rounds; ++i) {
+        bytes bad_header = noise(12);
+        if (checksum_ok(bad_header))
+            bad_header[11] ^= 1;
+        client.send(joining_port, bad_header, to);
+        size_t size = static_cast<size_t>(length(random));
+        client.send(joining_port, noise(size == 12 ? 13 : size), to);
+        client.send(joining_port, header(get_login_fail_request), to);
+        client.send(joining_port, bad_record, to);
+        client.send(joining_port, header(deactivate_request), to);
+        client.send(joining_port, name_record("eve").substr(0, 40), to);
+    }
+    const auto asked = std::chrono::steady_clock::now();
+    auto reply = client.ask(joining_port, header(version_request), 10000ms, to);
+    const auto answered = std::chrono::steady_clock::now();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->size(), 68u);
+    // At most the idle wait the burst met, not a second per datagram.
+    EXPECT_LT(answered - asked, 3000ms);
+    EXPECT_TRUE(tool_calls().empty());
+    EXPECT_EQ(server.count_in_out("joining_if() : [Error] checksum msg header : "), size_t{rounds});
+    EXPECT_EQ(server.count_in_out("Error checksum login fail : "), size_t{rounds});
+    EXPECT_EQ(server.count_in_out("joining_if() : [Error] size "), size_t{2 * rounds});
+
+    // Requests that check out keep their pause: the second answer waits for the first one's.
+    client.send(joining_port, header(version_request), to);
+    client.send(joining_port, header(version_request), to);
+    ASSERT_TRUE(client.receive(5000ms));
+    const auto first = std::chrono::steady_clock::now();
+    ASSERT_TRUE(client.receive(5000ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - first, 900ms);
 }
