@@ -75,8 +75,8 @@ exchange_s exchange(const sockaddr_in& to, const std::vector<wire_bytes>& datagr
     const auto start = steady::now();
     const auto total = std::chrono::duration_cast<steady::duration>(
         std::chrono::duration<double>(timeout_s));
-    const auto deadline = start + total;
-    auto retry_at = start + total / 2;
+    const auto retry_at = start + total;
+    const auto deadline = retry_at + total;
     bool retried = false;
     // A send failure (no route yet, say) is not final: the retry may still get through.
     send_all(sock.get(), to, datagrams, result.error);

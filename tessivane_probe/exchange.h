@@ -1,7 +1,8 @@
 // One request and its reply over UDP: the request's datagrams go out from a fresh socket, and the
 // reply is read into a buffer of exactly the expected record's size, so no reply, however long or
-// malformed, is ever read past its bounds. The one retry goes out when half the time limit has
-// passed without a reply.
+// malformed, is ever read past its bounds. Each attempt waits the whole time limit: the joining
+// interface pauses a second after every request, and an early retry would only queue a duplicate
+// behind it and slow down every request after it.
 #pragma once
 
 #include <netinet/in.h>
@@ -25,7 +26,7 @@ struct exchange_s {
 bool resolve_ipv4(const std::string& host, in_addr& out);
 
 // Sends `datagrams` in order to `to` and waits up to `timeout_s` for one reply from that address
-// and port. A reply of another size or with a wrong checksum is a bad_reply; datagrams from other
+// and port; without one, sends them once more and waits `timeout_s` again. A reply of another size or with a wrong checksum is a bad_reply; datagrams from other
 // senders are ignored.
 exchange_s exchange(const sockaddr_in& to, const std::vector<wire_bytes>& datagrams,
                     size_t reply_size, double timeout_s);

@@ -46,8 +46,8 @@ const char* const help_text =
     "  --joining-host ADDR        the server's address for port 2002, which it binds to the\n"
     "                             host-only address alone when the PC has two networks\n"
     "  --port 2001|2002           one port only (server-info, login-fails, account-status)\n"
-    "  --timeout SECONDS          time limit for each reply (default 2); the request is sent\n"
-    "                             once more when half of it has passed\n"
+    "  --timeout SECONDS          how long to wait for a reply (default 2); without one the\n"
+    "                             request is sent once more and waited for as long again\n"
     "  --json                     one JSON object per reply, one per line\n"
     "  --help                     this text\n"
     "\n"
@@ -159,8 +159,8 @@ public:
         }
         if (got.status == exchange_status_e::no_reply) {
             status_ = std::max(status_, exit_no_reply);
-            std::fprintf(stderr, "tessivane_probe: no reply to %s within %g s%s%s\n", from.c_str(),
-                         opt_.timeout_s, got.error.empty() ? "" : "; ", got.error.c_str());
+            std::fprintf(stderr, "tessivane_probe: no reply to %s within 2 x %g s%s%s\n",
+                         from.c_str(), opt_.timeout_s, got.error.empty() ? "" : "; ", got.error.c_str());
             show(failure_view(r.name, peer, "no reply"));
             return false;
         }

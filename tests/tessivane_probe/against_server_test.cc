@@ -277,9 +277,14 @@ TEST_F(ProbeTest, HealthAsksBothPortsAndNeverAnnounces) {
     EXPECT_TRUE(docs[3]["healthy"].GetBool());
     EXPECT_EQ(docs[3]["answered"].GetInt(), 3);
 
-    const auto table = probe(at({"health"}));
-    EXPECT_EQ(table.status, 0);
-    EXPECT_NE(table.out.find("\nHealth    ok\nAnswered  3 of 3\n"), std::string::npos) << table.out;
+    // Back to back: the joining interface's pause after each request must not make the next
+    // check miss its reply.
+    for (int round = 0; round < 3; ++round) {
+        const auto table = probe(at({"health"}));
+        EXPECT_EQ(table.status, 0) << table.err;
+        EXPECT_NE(table.out.find("\nHealth    ok\nAnswered  3 of 3\n"), std::string::npos)
+            << table.out;
+    }
 
     // Two device-list saves later the list is still empty.
     std::this_thread::sleep_for(5500ms);
@@ -292,14 +297,15 @@ TEST_F(ProbeTest, NoServerMeansExitTwoWithinTheTimeLimit) {
     const auto r = probe({"--timeout", "1", "--port", "2001", "server-info"});
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(r.status, 2);
-    EXPECT_GE(took, 1000ms);
-    EXPECT_LT(took, 1800ms);
-    EXPECT_NE(r.err.find("no reply to server-info from 127.0.0.1:2001 within 1 s"),
+    // One second for the request, one for its retry.
+    EXPECT_GE(took, 2000ms);
+    EXPECT_LT(took, 2800ms);
+    EXPECT_NE(r.err.find("no reply to server-info from 127.0.0.1:2001 within 2 x 1 s"),
               std::string::npos)
         << r.err;
     EXPECT_EQ(r.out, "");
 
-    const auto health = probe({"--json", "--timeout", "0.3", "health"});
+    const auto health = probe({"--json", "--timeout", "0.2", "health"});
     EXPECT_EQ(health.status, 2);
     auto docs = json_lines(health.out);
     ASSERT_EQ(docs.size(), 4u) << health.out;
