@@ -212,7 +212,9 @@ view_s announce_view(const peer_s& peer, const announce_reply_s& a, bool new_for
               {"Registered name", name.empty() ? "(none)" : name},
               {"Serial", serial},
               {"Software version", version},
-              {"Security level", security_file ? level : level + " (no security file)"},
+              {"Security level", !security_file          ? level + " (no security file)"
+                                 : a.security_level == 0 ? "none (empty security file)"
+                                                         : level},
               {"BF - Total cell counting", std::to_string(a.bf_total)},
               {"BF - Cell counting & Viability", std::to_string(a.bf_viability)},
               {"FL - Cell lines & Primary cells", std::to_string(a.fl_cell_lines)},

@@ -140,4 +140,10 @@ TEST(Views, AnnouncementSettingsAreTypedInJson) {
     EXPECT_EQ(d["protocol_mtime"].GetInt64(), 1700000000);
     EXPECT_STREQ(d["server_time_text"].GetString(), "2025-12-09 02:00:00");
     EXPECT_STREQ(d["security_level"].GetString(), "2");
+
+    // An empty security file: the server sends a NUL as the level, and its time.
+    a.security_level = 0;
+    const std::string table = table_text(announce_view({"10.0.0.1", 2001}, a, true, "").rows);
+    EXPECT_NE(table.find("Security level                   none (empty security file)\n"),
+              std::string::npos) << table;
 }
