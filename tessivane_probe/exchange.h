@@ -26,8 +26,8 @@ struct exchange_s {
 bool resolve_ipv4(const std::string& host, in_addr& out);
 
 // Sends `datagrams` in order to `to` and waits up to `timeout_s` for one reply from that address
-// and port; without one, sends them once more and waits `timeout_s` again. A reply of another size or with a wrong checksum is a bad_reply; datagrams from other
-// senders are ignored.
+// and port; without one, sends them once more and waits `timeout_s` again. A reply of another
+// size or with a wrong checksum is a bad_reply; datagrams from other senders are ignored.
 exchange_s exchange(const sockaddr_in& to, const std::vector<wire_bytes>& datagrams,
                     size_t reply_size, double timeout_s);
 

@@ -160,8 +160,10 @@ public:
         if (got.status == exchange_status_e::no_reply) {
             status_ = std::max(status_, exit_no_reply);
             std::fprintf(stderr, "tessivane_probe: no reply to %s within 2 x %g s%s%s\n",
-                         from.c_str(), opt_.timeout_s, got.error.empty() ? "" : "; ", got.error.c_str());
-            show(failure_view(r.name, peer, "no reply"));
+                         from.c_str(), opt_.timeout_s, got.error.empty() ? "" : "; ",
+                         got.error.c_str());
+            if (opt_.json)
+                show(failure_view(r.name, peer, "no reply"));
             return false;
         }
         status_ = exit_bad_reply;
@@ -175,20 +177,22 @@ public:
             problem = "wrong checksum";
             const auto& b = got.reply;
             std::fprintf(stderr,
-                         "tessivane_probe: reply to %s: wrong checksum (sent %d, bytes sum to %d)\n",
+                         "tessivane_probe: reply to %s: wrong checksum (sent %d, bytes sum to "
+                         "%d)\n",
                          from.c_str(), get_i32(b, b.size() - 4),
                          signed_byte_sum(reinterpret_cast<const unsigned char*>(b.data()),
                                          b.size() - 4));
         }
         std::fputs(hex_dump(got.reply).c_str(), stderr);
-        show(failure_view(r.name, peer, problem));
+        if (opt_.json)
+            show(failure_view(r.name, peer, problem));
         return false;
     }
 
     void show(const view_s& view) {
         if (opt_.json) {
             std::printf("%s\n", view.json.c_str());
-        } else if (!view.rows.empty() && view.rows.back().first != "Error") {
+        } else {
             std::printf("%s%s", shown_ ? "\n" : "", table_text(view.rows).c_str());
             shown_ = true;
         }
@@ -309,8 +313,9 @@ int main(int argc, char** argv) {
         const bool new_format = uses_new_settings_format(version);
         wire_bytes reply;
         peer_s peer;
-        if (s.ask({"announce", device_port, {announce_record(name, serial, version)}, announce_size},
-                  reply, peer)) {
+        const request_s request = {
+            "announce", device_port, {announce_record(name, serial, version)}, announce_size};
+        if (s.ask(request, reply, peer)) {
             const announce_reply_s a = decode_announce(reply);
             s.show(announce_view(peer, a, new_format,
                                  a.protocol_mtime == -1 ? "" : local_date(a.protocol_mtime)));

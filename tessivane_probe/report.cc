@@ -144,9 +144,10 @@ view_s server_info_view(const peer_s& peer, const server_info_reply_s& info) {
               {"pw. Change cycle", std::to_string(info.pw_change_cycle)},
               {"pw. Account lock", std::to_string(info.pw_account_lock)},
               {"msc. Auto logout", std::to_string(info.auto_logout)},
-              {"msc. Self approval", info.self_approval == 0   ? "Off (0)"
-                                     : info.self_approval == 1 ? "On (1)"
-                                                               : std::to_string(info.self_approval)},
+              {"msc. Self approval", info.self_approval == 0 ? "Off (0)"
+                                     : info.self_approval == 1
+                                         ? "On (1)"
+                                         : std::to_string(info.self_approval)},
               {"msc. File transfer", std::to_string(info.file_transfer)}};
     rapidjson::StringBuffer buffer;
     json_writer w(buffer);

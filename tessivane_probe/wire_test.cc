@@ -68,7 +68,8 @@ TEST(Requests, AnnouncementPutsTextsAtTheirOffsetsAndMarksTheSettings) {
     // Texts that fill their fields go without a NUL and do not spill into the next field.
     const wire_bytes full = announce_record(std::string(32, 'N'), std::string(32, 'S'),
                                             std::string(12, 'V'));
-    EXPECT_EQ(full.substr(0, 76), std::string(32, 'N') + std::string(32, 'S') + std::string(12, 'V'));
+    EXPECT_EQ(full.substr(0, 76),
+              std::string(32, 'N') + std::string(32, 'S') + std::string(12, 'V'));
     EXPECT_EQ(full[76], '\0');
     EXPECT_TRUE(checksum_matches(full));
 }

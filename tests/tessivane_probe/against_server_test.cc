@@ -42,9 +42,11 @@ protected:
                     "{\"Slide type\": \"3\", \"Chamber area\": \"Current\", "
                     "\"Selected chamber\": \"4\", \"Combine result\": \"On\", "
                     "\"Staining option\": \"Eosin\", \"Autofocusing channel in FL\": \"RF\", "
-                    "\"Autofocused counting\": \"On\", \"Autofocus upon slide insertion\": \"Off\"}");
+                    "\"Autofocused counting\": \"On\", "
+                    "\"Autofocus upon slide insertion\": \"Off\"}");
         write_whole(product_dir + "/default/cellcounting_settings.json",
-                    "{\"Slide type\": \"2\", \"Chamber area\": \"All\", \"Selected chamber\": \"1\", "
+                    "{\"Slide type\": \"2\", \"Chamber area\": \"All\", "
+                    "\"Selected chamber\": \"1\", "
                     "\"Combine result\": \"Off\", \"Staining option\": \"Trypan\", "
                     "\"Autofocusing channel in FL\": \"GF\", \"Autofocused counting\": \"Off\", "
                     "\"Autofocus upon slide insertion\": \"On\"}");
@@ -136,8 +138,8 @@ TEST_F(ProbeTest, AnnounceShowsTheDeviceAsTheServerKnowsIt) {
     EXPECT_TRUE(file_exists(settings_dir + "/SN0002_cellcounting_settings.json"));
 
     // The probe shows up in the device list like an instrument, for the next save.
-    EXPECT_TRUE(wait_until([] { return read_whole(devlist_file).find("SN0002") != std::string::npos; },
-                           7000ms));
+    EXPECT_TRUE(wait_until(
+        [] { return read_whole(devlist_file).find("SN0002") != std::string::npos; }, 7000ms));
 }
 
 TEST_F(ProbeTest, AnnounceJsonOfAKnownDevice) {
