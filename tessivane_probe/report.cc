@@ -1,0 +1,324 @@
+#include "report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <initializer_list>
+#include <ctime>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+using json_writer = rapidjson::Writer<rapidjson::StringBuffer>;
+
+namespace {
+
+// Length of the valid UTF-8 sequence at `i` (2..4 bytes, no overlong forms, no surrogates), or 0.
+size_t utf8_sequence(const std::string& s, size_t i) {
+    const auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = at(i);
+    size_t len = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + len > s.size() || at(i + 1) < lo || at(i + 1) > hi)
+        return 0;
+    for (size_t k = 2; k < len; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
+            return 0;
+    return len;
+}
+
+void key_text(json_writer& w, const char* key, const std::string& value) {
+    w.Key(key);
+    w.String(value.c_str(), static_cast<rapidjson::SizeType>(value.size()));
+}
+
+void key_int(json_writer& w, const char* key, int64_t value) {
+    w.Key(key);
+    w.Int64(value);
+}
+
+void begin(json_writer& w, const std::string& request, const peer_s& peer) {
+    w.StartObject();
+    key_text(w, "request", request);
+    key_text(w, "host", peer.host);
+    key_int(w, "port", peer.port);
+}
+
+std::string where(const peer_s& peer) {
+    return peer.host + ":" + std::to_string(peer.port);
+}
+
+std::string on_off(unsigned char v) {
+    return v == 0 ? "Off" : v == 1 ? "On" : "unknown (" + std::to_string(v) + ")";
+}
+
+// Decoded text of an enumerated byte: names[v] when there is one.
+std::string named(unsigned char v, std::initializer_list<const char*> names) {
+    if (v < names.size())
+        return names.begin()[v];
+    return "unknown (" + std::to_string(v) + ")";
+}
+
+}  // namespace
+
+std::string printable(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        if (const size_t len = c >= 0x80 ? utf8_sequence(text, i) : 0) {
+            out.append(text, i, len);
+            i += len;
+            continue;
+        }
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02x", c);
+        out += hex;
+        ++i;
+    }
+    return out;
+}
+
+std::string utc_date(int64_t seconds) {
+    const auto t = static_cast<time_t>(seconds);
+    tm parts{};
+    char text[64];
+    if (!gmtime_r(&t, &parts) || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts) == 0)
+        return std::to_string(seconds);
+    return text;
+}
+
+std::string table_text(const table_rows& rows) {
+    size_t width = 0;
+    for (const auto& row : rows)
+        width = std::max(width, row.first.size());
+    std::string out;
+    for (const auto& row : rows)
+        out += row.first + std::string(width - row.first.size() + 2, ' ') + row.second + "\n";
+    return out;
+}
+
+bool settings_filled(const unsigned char* settings) {
+    return settings[1] != settings_unfilled_marker;
+}
+
+std::vector<setting_s> decode_settings(const unsigned char* s, bool new_format) {
+    const auto number = [](unsigned char v) { return std::to_string(v); };
+    std::vector<setting_s> out = {
+        {"Slide type", "slide_type", number(s[2]), true},
+        {"Chamber area", "chamber_area", named(s[3], {"Current", "All", "other"})},
+        {"Selected chamber", "selected_chamber", number(s[4]), true},
+        {"Combine result", "combine_result", on_off(s[5])},
+        {"Staining option", "staining_option", named(s[6], {"Trypan", "other"}), false,
+         !new_format},
+        {"Autofocusing channel in FL", "autofocusing_channel_in_fl",
+         named(s[6], {"BF", "GF", "RF"}), false, new_format},
+        {"Autofocused counting", "autofocused_counting", on_off(s[7])},
+        {"Autofocus upon slide insertion", "autofocus_upon_slide_insertion", on_off(s[8])},
+    };
+    return out;
+}
+
+view_s server_info_view(const peer_s& peer, const server_info_reply_s& info) {
+    view_s v;
+    // Labelled with the keys of the server's settings file, where an administrator changes them.
+    v.rows = {{"Request", "server-info"},
+              {"Server", where(peer)},
+              {"pw. Minimum length", std::to_string(info.pw_min_length)},
+              {"pw. Change cycle", std::to_string(info.pw_change_cycle)},
+              {"pw. Account lock", std::to_string(info.pw_account_lock)},
+              {"msc. Auto logout", std::to_string(info.auto_logout)},
+              {"msc. Self approval", info.self_approval == 0 ? "Off (0)"
+                                     : info.self_approval == 1
+                                         ? "On (1)"
+                                         : std::to_string(info.self_approval)},
+              {"msc. File transfer", std::to_string(info.file_transfer)}};
+    rapidjson::StringBuffer buffer;
+    json_writer w(buffer);
+    begin(w, "server-info", peer);
+    key_int(w, "pw_min_length", info.pw_min_length);
+    key_int(w, "pw_change_cycle", info.pw_change_cycle);
+    key_int(w, "pw_account_lock", info.pw_account_lock);
+    key_int(w, "auto_logout", info.auto_logout);
+    key_int(w, "self_approval", info.self_approval);
+    key_int(w, "file_transfer", info.file_transfer);
+    w.EndObject();
+    v.json = buffer.GetString();
+    return v;
+}
+
+view_s version_view(const peer_s& peer, const std::string& text) {
+    view_s v;
+    const std::string shown = printable(text);
+    v.rows = {{"Request", "version"}, {"Server", where(peer)}, {"Version text", shown}};
+    rapidjson::StringBuffer buffer;
+    json_writer w(buffer);
+    begin(w, "version", peer);
+    key_text(w, "text", shown);
+    w.EndObject();
+    v.json = buffer.GetString();
+    return v;
+}
+
+view_s name_view(const std::string& request, const peer_s& peer, const name_reply_s& reply) {
+    const bool fails = request == "login-fails";
+    view_s v;
+    const std::string user = printable(reply.user_name);
+    v.rows = {{"Request", request},
+              {"Server", where(peer)},
+              {"User", user},
+              {fails ? "Failed logins" : "Account status",
+               reply.number == -1 ? "unknown (-1)" : std::to_string(reply.number)}};
+    rapidjson::StringBuffer buffer;
+    json_writer w(buffer);
+    begin(w, request, peer);
+    key_text(w, "user_name", user);
+    key_int(w, fails ? "login_fail_cnt" : "status", reply.number);
+    w.EndObject();
+    v.json = buffer.GetString();
+    return v;
+}
+
+view_s announce_view(const peer_s& peer, const announce_reply_s& a, bool new_format,
+                     const std::string& protocol_time_text) {
+    const std::string name = printable(a.device_name);
+    const std::string serial = printable(a.serial);
+    const std::string version = printable(a.sw_version);
+    const std::string level = printable(std::string(1, static_cast<char>(a.security_level)));
+    // The server sends no time exactly when it could not open the device's security file.
+    const bool security_file = a.server_time != 0;
+    const bool protocols = a.protocol_mtime != -1;
+    const bool filled = settings_filled(a.settings);
+    const std::string server_time = security_file ? utc_date(a.server_time) : "";
+
+    view_s v;
+    v.rows = {{"Request", "announce"},
+              {"Server", where(peer)},
+              {"Registered name", name.empty() ? "(none)" : name},
+              {"Serial", serial},
+              {"Software version", version},
+              {"Security level", !security_file          ? level + " (no security file)"
+                                 : a.security_level == 0 ? "none (empty security file)"
+                                                         : level},
+              {"BF - Total cell counting", std::to_string(a.bf_total)},
+              {"BF - Cell counting & Viability", std::to_string(a.bf_viability)},
+              {"FL - Cell lines & Primary cells", std::to_string(a.fl_cell_lines)},
+              {"FL - Advanced", std::to_string(a.fl_advanced)},
+              {"Protocol file time",
+               protocols ? protocol_time_text + " (" + std::to_string(a.protocol_mtime) + ")"
+                         : "none (no readable protocol file)"}};
+    const auto settings = decode_settings(a.settings, new_format);
+    if (filled) {
+        for (const auto& s : settings)
+            if (s.present)
+                v.rows.emplace_back(s.name, s.value);
+    } else {
+        v.rows.emplace_back("Settings", "none (no readable settings file)");
+    }
+    v.rows.emplace_back("Server time", security_file ? server_time + " (server local time)"
+                                                     : "none (no security file)");
+
+    rapidjson::StringBuffer buffer;
+    json_writer w(buffer);
+    begin(w, "announce", peer);
+    key_text(w, "device_name", name);
+    key_text(w, "serial", serial);
+    key_text(w, "sw_version", version);
+    key_text(w, "security_level", level);
+    w.Key("security_file");
+    w.Bool(security_file);
+    w.Key("protocols");
+    w.StartObject();
+    key_int(w, "bf_total_cell_counting", a.bf_total);
+    key_int(w, "bf_cell_counting_viability", a.bf_viability);
+    key_int(w, "fl_cell_lines_primary_cells", a.fl_cell_lines);
+    key_int(w, "fl_advanced", a.fl_advanced);
+    w.EndObject();
+    w.Key("protocol_mtime");
+    if (protocols)
+        w.Int64(a.protocol_mtime);
+    else
+        w.Null();
+    w.Key("protocol_mtime_text");
+    if (protocols)
+        w.String(protocol_time_text.c_str());
+    else
+        w.Null();
+    w.Key("settings_format");
+    w.String(new_format ? "new" : "old");
+    w.Key("settings_bytes");
+    w.StartArray();
+    for (unsigned char b : a.settings)
+        w.Uint(b);
+    w.EndArray();
+    w.Key("settings");
+    if (filled) {
+        w.StartObject();
+        for (const auto& s : settings) {
+            w.Key(s.key.c_str());
+            if (!s.present)
+                w.Null();
+            else if (s.numeric)
+                w.Int(std::stoi(s.value));
+            else
+                w.String(s.value.c_str());
+        }
+        w.EndObject();
+    } else {
+        w.Null();
+    }
+    key_int(w, "server_time", a.server_time);
+    w.Key("server_time_text");
+    if (security_file)
+        w.String(server_time.c_str());
+    else
+        w.Null();
+    w.EndObject();
+    v.json = buffer.GetString();
+    return v;
+}
+
+view_s failure_view(const std::string& request, const peer_s& peer, const std::string& error) {
+    view_s v;
+    v.rows = {{"Request", request}, {"Server", where(peer)}, {"Error", error}};
+    rapidjson::StringBuffer buffer;
+    json_writer w(buffer);
+    begin(w, request, peer);
+    key_text(w, "error", error);
+    w.EndObject();
+    v.json = buffer.GetString();
+    return v;
+}
+
+view_s health_view(bool healthy, int answered, int asked) {
+    view_s v;
+    v.rows = {{"Health", healthy ? "ok" : "FAILED"},
+              {"Answered", std::to_string(answered) + " of " + std::to_string(asked)}};
+    rapidjson::StringBuffer buffer;
+    json_writer w(buffer);
+    w.StartObject();
+    key_text(w, "request", "health");
+    w.Key("healthy");
+    w.Bool(healthy);
+    key_int(w, "answered", answered);
+    key_int(w, "asked", asked);
+    w.EndObject();
+    v.json = buffer.GetString();
+    return v;
+}
