@@ -169,8 +169,10 @@ TEST_F(Page1, ValuesMissingFromALaterResultKeepThePreviousOnes) {
     const page_s second = page(a_first ? "b" : "a");
     EXPECT_EQ(line_at(second, kDeviceLeft.line(0)), "Serial number : SN-A");
     EXPECT_EQ(line_at(second, kProtocolPanel.lines.line(0)), "Protocol name : P-B");
-    EXPECT_EQ(line_at(first, kDeviceLeft.line(0)), a_first ? "Serial number : SN-A" : "Serial number : ");
-    EXPECT_EQ(line_at(first, kProtocolPanel.lines.line(0)), a_first ? "Protocol name : " : "Protocol name : P-B");
+    EXPECT_EQ(line_at(first, kDeviceLeft.line(0)),
+              a_first ? "Serial number : SN-A" : "Serial number : ");
+    EXPECT_EQ(line_at(first, kProtocolPanel.lines.line(0)),
+              a_first ? "Protocol name : " : "Protocol name : P-B");
 }
 
 // ---- Panels and the mean table -----------------------------------------------------------------
@@ -462,7 +464,8 @@ TEST_F(Page1, PicturesLandInTheirFrames) {
     const box_s& tag = kTagFrame;
     const double middle_x = tag.x + tag.w / 2, middle_y = tag.y + 450, top = tag.y + tag.h;
     EXPECT_TRUE(is(page.at(middle_x, middle_y), kTagGreen)) << str(page.at(middle_x, middle_y));
-    EXPECT_TRUE(is(page.at(tag.x + 40, tag.y + 40), kTagBlue)) << str(page.at(tag.x + 40, tag.y + 40));
+    EXPECT_TRUE(is(page.at(tag.x + 40, tag.y + 40), kTagBlue))
+        << str(page.at(tag.x + 40, tag.y + 40));
     const double right = tag.x + tag.w;
     EXPECT_TRUE(is(page.at(right - 40, top - 40), kTagBlue)) << str(page.at(right - 40, top - 40));
     EXPECT_FALSE(is(page.at(tag.x - 30, middle_y), kTagBlue));

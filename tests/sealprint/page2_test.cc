@@ -59,7 +59,8 @@ bool near(const rgb_s& p, const rgb_s& c) { return near(p, c, 16); }
 int count_near(const page_pixels_s& pixels, const rgb_s& c) {
     int n = 0;
     for (int row = 0; row < pixels.height; ++row) {
-        for (int column = 0; column < pixels.width; ++column) n += near(pixels.pixel(column, row), c);
+        for (int column = 0; column < pixels.width; ++column)
+            n += near(pixels.pixel(column, row), c);
     }
     return n;
 }
@@ -74,7 +75,8 @@ struct box_colours_s {
 
 box_colours_s colours_in(const std::string& pdf, double row_y, int column) {
     const page_pixels_s px = box_pixels(pdf, column, row_y);
-    return {count_near(px, kOrange), count_near(px, kGreen), count_near(px, kRed), count_near(px, kBlue)};
+    return {count_near(px, kOrange), count_near(px, kGreen), count_near(px, kRed),
+            count_near(px, kBlue)};
 }
 
 // The placements of the 728 × 518 pictures on page 2, in drawing order, as "x y".
@@ -104,7 +106,8 @@ protected:
     // The result with the camera images that page 1 requires for its counting mode.
     void add(const std::string& mode, const result_file_s& result) {
         const bool fluorescence = mode == "Fluorescence cell counting";
-        add_result(dir_ + "/result", result, fluorescence ? kFluorescenceImages : kBrightFieldImages);
+        add_result(dir_ + "/result", result,
+                   fluorescence ? kFluorescenceImages : kBrightFieldImages);
     }
     run_result_s run(const result_file_s& result, const std::string& mode = kBrightField) {
         add(mode, result);
@@ -128,7 +131,8 @@ TEST_P(TotalCounting, DrawsTheTotalInOrangeTwiceAndTheClusterGraph) {
         EXPECT_EQ(total.green + total.red, 0) << row_y;
         for (int column : {1, 2}) {
             const box_colours_s empty = colours_in(pdf(), row_y, column);
-            EXPECT_EQ(empty.orange + empty.green + empty.red + empty.blue, 0) << row_y << " " << column;
+            EXPECT_EQ(empty.orange + empty.green + empty.red + empty.blue, 0)
+                << row_y << " " << column;
         }
     }
     EXPECT_GT(colours_in(pdf(), kClusterRowY, 0).blue, kShown);
@@ -136,7 +140,7 @@ TEST_P(TotalCounting, DrawsTheTotalInOrangeTwiceAndTheClusterGraph) {
 
 // The method decides, not the counting mode: fluorescence shows the orange totals too.
 INSTANTIATE_TEST_SUITE_P(, TotalCounting,
-                         ::testing::Values("Bright field cell counting", "Fluorescence cell counting"),
+                         ::testing::Values(kBrightField, kFluorescence),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param).substr(0, 2) == "Br" ? "BrightField"
                                                                                  : "Fluorescence";
@@ -175,8 +179,9 @@ TEST_F(SealprintPage2, DoubledCommaAndNonNumberKeepEveryBinInPlace) {
     std::string live = join(std::vector<int>(bins.begin(), bins.begin() + 45)) + ",," +
                        join(std::vector<int>(bins.begin() + 45, bins.end()));
     live.replace(6, 1, "n/a");  // "0,0,0,0" -> bin 3
-    run_result_s ran =
-        run(histograms().set("Live Histogram", live).set("Dead Histogram", join(std::vector<int>(91, 0))));
+    run_result_s ran = run(histograms()
+                               .set("Live Histogram", live)
+                               .set("Dead Histogram", join(std::vector<int>(91, 0))));
     ASSERT_EQ(ran.status, 0) << ran.out;
     EXPECT_TRUE(lines_starting(ran.out, kSizeError).empty());
 

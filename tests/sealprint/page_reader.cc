@@ -346,9 +346,11 @@ page_pixels_s render_page(const std::string& pdf, int n, const box_s& box, int d
             return std::to_string(std::lround(units * dpi / kUnitsPerInch));
         };
         const double from_top = page_height - box.y - box.h;
-        argv.insert(argv.end(), {"-x", px(box.x), "-y", px(from_top), "-W", px(box.w), "-H", px(box.h)});
+        argv.insert(argv.end(),
+                    {"-x", px(box.x), "-y", px(from_top), "-W", px(box.w), "-H", px(box.h)});
         pixels.left = std::lround(box.x * dpi / kUnitsPerInch) * kUnitsPerInch / dpi;
-        pixels.top = page_height - std::lround(from_top * dpi / kUnitsPerInch) * kUnitsPerInch / dpi;
+        pixels.top =
+            page_height - std::lround(from_top * dpi / kUnitsPerInch) * kUnitsPerInch / dpi;
     }
     argv.push_back(pdf);  // no output name: the picture comes on standard output
     const run_result_s r = run_program(argv);

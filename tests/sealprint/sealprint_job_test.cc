@@ -198,7 +198,8 @@ TEST_F(SealprintJob, LogsEveryLookupOfAResult) {
     const std::vector<std::string> lines = lines_of(r.out);
     auto first = std::find(lines.begin(), lines.end(), "<sealprint> Date : 2024-03-01 10:15:32 ");
     ASSERT_NE(first, lines.end()) << r.out;
-    EXPECT_EQ(std::vector<std::string>(first, first + std::min<long>(56, lines.end() - first)), expected);
+    EXPECT_EQ(std::vector<std::string>(first, first + std::min<long>(56, lines.end() - first)),
+              expected);
     EXPECT_EQ(std::vector<std::string>(first + 56, lines.end()),
               (std::vector<std::string>{
                   "~~Loading & embedding fonts to PDF ~~~~~~~~~",
@@ -294,7 +295,9 @@ TEST_F(SealprintJob, FailedSaveKeepsTheInstrumentPdfAndStopsTheJob) {
         << r.out;
     std::smatch status;
     const std::string& last = lines.back();
-    ASSERT_TRUE(std::regex_match(last, status, std::regex(R"(\[Error\] Generate PDF fail !!! : (.*), \((\d+)\)0x([0-9A-F]+) )")))
+    ASSERT_TRUE(std::regex_match(
+        last, status,
+        std::regex(R"(\[Error\] Generate PDF fail !!! : (.*), \((\d+)\)0x([0-9A-F]+) )")))
         << last;
     EXPECT_EQ(status[1], pdf);
     EXPECT_EQ(std::stoul(status[2]), std::stoul(status[3], nullptr, 16));
