@@ -217,17 +217,59 @@ TEST_F(Page1, PanelsShowTheLinesOfEachModeAndMethod) {
     run_result_s r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
-    const page_s bf_total = page("bf_total");
-    EXPECT_EQ(lines_from(bf_total, kSettingsPanel.lines),
-              (std::vector<std::string>{"Slide type : 1 channel slide",
-                                        "Counted chamber area : Full", "Autofocused counting : On",
-                                        "Autofocus upon slide insertion : Off"}));
+    const page_s bf_total = page("bf_total"), bf_live = page("bf_live");
+    const page_s fl_cells = page("fl_cells"), fl_other = page("fl_other");
+    struct panel_lines_s {
+        const char* result;
+        const page_s& page;
+        panel_s panel;
+        std::vector<std::string> lines;
+    };
+    const panel_lines_s expected[] = {
+        {"bf_total", bf_total, kSettingsPanel,
+         {"Slide type : 1 channel slide", "Counted chamber area : Full", "Autofocused counting : On",
+          "Autofocus upon slide insertion : Off"}},
+        {"bf_total", bf_total, kProtocolPanel,
+         {"Protocol name : P1", "Min. search size : 4 μm", "Max. search size : 50 μm",
+          "Cell detection sensitivity : 5", "Noise reduction : 4", "Dilution factor : 2",
+          "Size gating : 8  ≤  x  < 30 μm"}},
+        {"bf_total", bf_total, kResultsPanel,
+         {"Total cell concentration : 9.65e5 cells/mL", "Average cell size : 11.8 μm",
+          "Total cell number : 1158"}},
+        {"bf_live", bf_live, kSettingsPanel,
+         {"Slide type : 3 channel slide", "Counted chamber area : Full", "Combine result : Off",
+          "Autofocused counting : On", "Autofocus offset : 3",
+          "Autofocus upon slide insertion : Off"}},
+        {"bf_live", bf_live, kProtocolPanel,
+         {"Protocol name : P1", "Min. search size : 4 μm", "Max. search size : 50 μm",
+          "Cell detection sensitivity : 5", "Live cell sensitivity : 7", "Noise reduction : 4",
+          "Dilution factor : 2", "Size gating :"}},
+        {"bf_live", bf_live, kResultsPanel,
+         {"Total cell concentration : 9.65e5 cells/mL", "Live cell concentration : 9.0e5 cells/mL",
+          "Dead cell concentration : 6.5e4 cells/mL", "Viability : 93.3 %",
+          "Average cell size : 11.8 μm", "Total cell number : 1158", "Live cell number : 1080",
+          "Dead cell number : 78"}},
+        {"fl_cells", fl_cells, kSettingsPanel,
+         {"Slide type : 1 channel slide", "Counted chamber area : Full",
+          "Autofocusing channel in FL : GF", "Autofocused counting : On", "Autofocus offset : 3",
+          "Autofocus upon slide insertion : Off"}},
+        {"fl_cells", fl_cells, kProtocolPanel,
+         {"Protocol name : P1", "GF exposure level : 3", "RF exposure level : 6",
+          "Cell size calculation : On", "Min. cell size : 0 μm", "Max. cell size : 45 μm",
+          "GF threshold level : 31", "RF threshold level : 36", "Dilution factor : 2",
+          "Size gating : 5 ~ 40 μm"}},
+        {"fl_other", fl_other, kProtocolPanel,
+         {"Protocol name : P1", "GF exposure level : 3", "RF exposure level : 6",
+          "Min. search size : 4 μm", "Max. search size : 50 μm", "Declumping sensitivity : 8",
+          "Min. FL intensity : 25", "Min. roundness : 55", "Dilution factor : 2",
+          "Size gating : 12  ≤  x  < 60 μm"}},
+    };
+    for (const panel_lines_s& e : expected) {
+        EXPECT_EQ(lines_from(e.page, e.panel.lines), e.lines)
+            << e.result << " at " << origin_text(e.panel.title);
+    }
     expect_style(bf_total, kSettingsPanel.lines.line(0), "Helvetica", 32, kTitleGrey);
-    EXPECT_EQ(lines_from(bf_total, kProtocolPanel.lines),
-              (std::vector<std::string>{"Protocol name : P1", "Min. search size : 4 μm",
-                                        "Max. search size : 50 μm",
-                                        "Cell detection sensitivity : 5", "Noise reduction : 4",
-                                        "Dilution factor : 2", "Size gating : 8  ≤  x  < 30 μm"}));
+    expect_style(bf_total, kResultsPanel.lines.line(0), "Helvetica", 32, kTitleGrey);
     EXPECT_EQ(pieces(bf_total, kProtocolPanel.lines.line(1)),
               (std::vector<piece_s>{
                   {"Min. search size : 4 ", "Helvetica"}, {"μ", "FreeSerif"}, {"m", "Helvetica"}}));
@@ -239,43 +281,6 @@ TEST_F(Page1, PanelsShowTheLinesOfEachModeAndMethod) {
                                     {"30 ", "Helvetica"},
                                     {"μ", "FreeSerif"},
                                     {"m", "FreeSerif"}}));
-    EXPECT_EQ(
-        lines_from(bf_total, kResultsPanel.lines),
-        (std::vector<std::string>{"Total cell concentration : 9.65e5 cells/mL",
-                                  "Average cell size : 11.8 μm", "Total cell number : 1158"}));
-    expect_style(bf_total, kResultsPanel.lines.line(0), "Helvetica", 32, kTitleGrey);
-
-    const page_s bf_live = page("bf_live");
-    EXPECT_EQ(
-        lines_from(bf_live, kSettingsPanel.lines),
-        (std::vector<std::string>{"Slide type : 3 channel slide", "Counted chamber area : Full",
-                                  "Combine result : Off", "Autofocused counting : On",
-                                  "Autofocus offset : 3", "Autofocus upon slide insertion : Off"}));
-    EXPECT_EQ(lines_from(bf_live, kProtocolPanel.lines),
-              (std::vector<std::string>{
-                  "Protocol name : P1", "Min. search size : 4 μm", "Max. search size : 50 μm",
-                  "Cell detection sensitivity : 5", "Live cell sensitivity : 7",
-                  "Noise reduction : 4", "Dilution factor : 2", "Size gating :"}));
-    EXPECT_EQ(
-        lines_from(bf_live, kResultsPanel.lines),
-        (std::vector<std::string>{"Total cell concentration : 9.65e5 cells/mL",
-                                  "Live cell concentration : 9.0e5 cells/mL",
-                                  "Dead cell concentration : 6.5e4 cells/mL", "Viability : 93.3 %",
-                                  "Average cell size : 11.8 μm", "Total cell number : 1158",
-                                  "Live cell number : 1080", "Dead cell number : 78"}));
-
-    const page_s fl_cells = page("fl_cells");
-    EXPECT_EQ(
-        lines_from(fl_cells, kSettingsPanel.lines),
-        (std::vector<std::string>{"Slide type : 1 channel slide", "Counted chamber area : Full",
-                                  "Autofocusing channel in FL : GF", "Autofocused counting : On",
-                                  "Autofocus offset : 3", "Autofocus upon slide insertion : Off"}));
-    EXPECT_EQ(lines_from(fl_cells, kProtocolPanel.lines),
-              (std::vector<std::string>{"Protocol name : P1", "GF exposure level : 3",
-                                        "RF exposure level : 6", "Cell size calculation : On",
-                                        "Min. cell size : 0 μm", "Max. cell size : 45 μm",
-                                        "GF threshold level : 31", "RF threshold level : 36",
-                                        "Dilution factor : 2", "Size gating : 5 ~ 40 μm"}));
     EXPECT_EQ(pieces(fl_cells, kProtocolPanel.lines.line(9)),
               (std::vector<piece_s>{{"Size gating :", "Helvetica"},
                                     {" 5 ", "Helvetica"},
@@ -283,14 +288,6 @@ TEST_F(Page1, PanelsShowTheLinesOfEachModeAndMethod) {
                                     {"40 ", "Helvetica"},
                                     {"μ", "FreeSerif"},
                                     {"m", "FreeSerif"}}));
-
-    const page_s fl_other = page("fl_other");
-    EXPECT_EQ(lines_from(fl_other, kProtocolPanel.lines),
-              (std::vector<std::string>{"Protocol name : P1", "GF exposure level : 3",
-                                        "RF exposure level : 6", "Min. search size : 4 μm",
-                                        "Max. search size : 50 μm", "Declumping sensitivity : 8",
-                                        "Min. FL intensity : 25", "Min. roundness : 55",
-                                        "Dilution factor : 2", "Size gating : 12  ≤  x  < 60 μm"}));
     // The results panel picks up in Helvetica after the gating line's FreeSerif.
     expect_style(fl_other, kResultsPanel.lines.line(0), "Helvetica", 32, kTitleGrey);
 }
