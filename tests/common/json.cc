@@ -30,20 +30,14 @@ std::string json_object_s::dump() const {
 std::string json_quoted(const std::string& s) {
     std::string out = "\"";
     for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
+        if (c < 0x20) {  // control characters by their code
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+            continue;
         }
+        if (c == '"' || c == '\\') out += '\\';
+        out += static_cast<char>(c);
     }
     return out + "\"";
 }
