@@ -43,7 +43,7 @@ struct camera_images_s {
 };
 extern const camera_images_s kBrightFieldImages;   // raw bright field, tag
 extern const camera_images_s kFluorescenceImages;  // raw bright field, green, red, tag of all
-extern const camera_images_s kEmptyBrightFieldImages;
+extern const camera_images_s kEmptyBrightFieldImages;  // the same names, every file empty
 
 // A 1280 × 960 tag image: blue, its central quarter (the part the zoom enlarges) green.
 const std::string& tag_picture();
