@@ -2,22 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <unistd.h>
+
+#include "common/files.h"
+#include "common/scratch.h"
 
 namespace {
 
 class CsvReader : public ::testing::Test {
 protected:
-    void TearDown() override { unlink(path_.c_str()); }
-
-    void write(const std::string& text) {
-        FILE* f = fopen(path_.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        fwrite(text.data(), 1, text.size(), f);
-        fclose(f);
-    }
+    void write(const std::string& text) { ASSERT_TRUE(write_file(path_, text)) << path_; }
     // The value on result 1, otherwise "<result N>".
     std::string lookup(csv_category_e category, const char* key) {
         char value[CSV_VALUE_SIZE];
@@ -25,7 +19,8 @@ protected:
         return r == 1 ? std::string(value) : "<result " + std::to_string(r) + ">";
     }
 
-    std::string path_ = ::testing::TempDir() + "csv_reader_test_" + std::to_string(getpid()) + ".csv";
+    scratch_dir_s scratch_{"csv_reader_test"};
+    const std::string path_ = scratch_.file("result.csv");
 };
 
 const char* const kReport =

@@ -2,12 +2,13 @@
 #include "job/report_job.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
+
+#include "common/files.h"
+#include "common/scratch.h"
 
 namespace {
 
@@ -63,26 +64,17 @@ TEST(ApprovalSlots, EmptyIdKeepsTheDateAsGiven) {
     EXPECT_EQ(r.L2_approval_date, "");
 }
 
-void write_text(const std::string& path, const char* text) {
-    FILE* f = fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fputs(text, f);
-    fclose(f);
-}
-
 TEST(ReadResult, KeyMissingFromALaterResultKeepsTheEarlierValue) {
-    const std::string first = ::testing::TempDir() + "read_result_1_" + std::to_string(getpid()) + ".csv";
-    const std::string second = ::testing::TempDir() + "read_result_2_" + std::to_string(getpid()) + ".csv";
-    write_text(first,
-               "Cell count report\n=====\nDate,D1\nSerial number,ORK2-0137\n\n"
-               "Device setting\n-----\nCalibration value,0.98,1.02,1.00\nPixel shift,2,-1\n");
-    write_text(second, "Cell count report\n=====\nDate,D2\n");
+    const scratch_dir_s scratch("read_result");
+    const std::string first = scratch.file("1.csv"), second = scratch.file("2.csv");
+    ASSERT_TRUE(write_file(first,
+                           "Cell count report\n=====\nDate,D1\nSerial number,ORK2-0137\n\n"
+                           "Device setting\n-----\nCalibration value,0.98,1.02,1.00\nPixel shift,2,-1\n"));
+    ASSERT_TRUE(write_file(second, "Cell count report\n=====\nDate,D2\n"));
     ::testing::internal::CaptureStdout();
     read_result(QString::fromStdString(first));
     read_result(QString::fromStdString(second));
     const std::string log = ::testing::internal::GetCapturedStdout();
-    unlink(first.c_str());
-    unlink(second.c_str());
     EXPECT_NE(log.find("<sealprint> Serial number : search fail ! \n"), std::string::npos) << log;
     EXPECT_EQ(g_data.date, "D2");
     EXPECT_EQ(g_data.serial_number, "ORK2-0137");

@@ -16,10 +16,6 @@
 
 namespace {
 
-std::string run(const std::string& command) {
-    return run_program({"/bin/sh", "-c", command}).out;
-}
-
 QByteArray read_all(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -89,7 +85,7 @@ TEST_F(ReportDocument, DrawsTextInTheEncodingOfEachFont) {
     std::string saved;
     EXPECT_EQ(save(&saved), 1);
     EXPECT_EQ(saved, "");
-    const std::string pdf = run("qpdf --qdf --object-streams=disable '" +
+    const std::string pdf = shell_output("qpdf --qdf --object-streams=disable '" +
                                 rd_.pdf_path.toStdString() + "' -");
     // WinAnsi bytes; an empty line still takes its step.
     EXPECT_NE(pdf.find("BT\n1781 3110 Td\n(M\xFCller) Tj\n0 -162 Td\n0 -162 Td\n"
@@ -98,10 +94,10 @@ TEST_F(ReportDocument, DrawsTextInTheEncodingOfEachFont) {
                        "0 -86 Td\n/F4 32 Tf\n<00202264> Tj\nET\n"), std::string::npos)
         << pdf.substr(pdf.find("BT"), 400);
 
-    const std::string fonts = run("pdffonts '" + rd_.pdf_path.toStdString() + "' 2>/dev/null");
+    const std::string fonts = shell_output("pdffonts '" + rd_.pdf_path.toStdString() + "' 2>/dev/null");
     EXPECT_NE(fonts.find("FreeSerif"), std::string::npos) << fonts;
     EXPECT_NE(fonts.find("LiberationSans"), std::string::npos) << fonts;
-    const std::string text = run("pdftotext '" + rd_.pdf_path.toStdString() + "' - 2>/dev/null");
+    const std::string text = shell_output("pdftotext '" + rd_.pdf_path.toStdString() + "' - 2>/dev/null");
     EXPECT_NE(text.find("M\xC3\xBCller"), std::string::npos) << text;
     EXPECT_NE(text.find("Min. search size : 5 \xCE\xBCm"), std::string::npos) << text;
 }
@@ -128,7 +124,7 @@ TEST_F(ReportDocument, EmbedsRastersOfAnyWidthAndTheReportLogo) {
 
     std::string saved;
     ASSERT_EQ(save(&saved), 1) << saved;
-    const std::string list = run("pdfimages -list '" + rd_.pdf_path.toStdString() + "' 2>/dev/null");
+    const std::string list = shell_output("pdfimages -list '" + rd_.pdf_path.toStdString() + "' 2>/dev/null");
     EXPECT_NE(list.find("image       3     2  rgb     3   8"), std::string::npos) << list;
     EXPECT_NE(list.find("image      16    16  rgb     3   8"), std::string::npos) << list;
     EXPECT_NE(list.find("image     160   160  rgb     3   8"), std::string::npos) << list;

@@ -99,3 +99,7 @@ run_result_s run_program(const std::vector<std::string>& argv, const run_options
     if (WIFSIGNALED(st)) r.signal = WTERMSIG(st);
     return r;
 }
+
+std::string shell_output(const std::string& command) {
+    return run_program({"/bin/sh", "-c", command}).out;
+}

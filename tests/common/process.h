@@ -24,3 +24,6 @@ struct run_options_s {
 
 // argv[0] is the program path. Never throws; a failure to start shows as status 127.
 run_result_s run_program(const std::vector<std::string>& argv, const run_options_s& opt = {});
+
+// Standard output of `command` run by /bin/sh.
+std::string shell_output(const std::string& command);

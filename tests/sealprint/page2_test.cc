@@ -1,33 +1,16 @@
 // Page 2 of the saved report: which histogram pictures it holds, where, in which colours, and
 // when a result's histograms are refused. Read back with the PDF tools.
-#include <cmath>
-#include <cstdint>
-#include <cstdlib>
-#include <map>
 #include <regex>
 #include <sstream>
 
 #include "common/files.h"
-#include "page1_pictures.h"
+#include "page_reader.h"
+#include "result_folder.h"
 #include "sealprint_run.h"
 
 namespace {
 
-const char* const kStem = "K2-0999_20240405_090000";
 const char* const kSizeError = "[Error] Histogram size error !!! ";
-const char* const kInstrumentPdf = "%PDF-1.4\n% the instrument's report\n%%EOF\n";
-
-// Page 2 keeps the library's default height of 841 pt: 3504.17 page units, 1 pixel each at 300 dpi.
-constexpr double kPage2HeightPx = 841.0 * 300.0 / 72.0;
-constexpr int kPictureW = 728, kPictureH = 518;
-constexpr int kNumberRowY = 1951, kConcentrationRowY = 1108, kClusterRowY = 350;
-constexpr int kColumnX[3] = {92, 876, 1660};
-
-std::string join(const std::vector<int>& counts) {
-    std::string text;
-    for (size_t i = 0; i < counts.size(); ++i) text += (i ? "," : "") + std::to_string(counts[i]);
-    return text;
-}
 
 // A bell of `peak` cells at `centre` µm over 91 bins.
 std::vector<int> bell(int centre, int peak) {
@@ -39,150 +22,46 @@ std::vector<int> bell(int centre, int peak) {
     return bins;
 }
 
-struct result_s {
-    std::string mode = "Bright field cell counting";
-    std::string method = "Cell lines & Primary cells";
-    std::string total = join(bell(14, 120));
-    std::string live = join(bell(15, 100));
-    std::string dead = join(bell(10, 30));
-    std::string cluster = "900,60,20,10,5,3,1,1,0";
-};
+const char* const kBrightField = "Bright field cell counting";
+const char* const kFluorescence = "Fluorescence cell counting";
 
-// The result folder as the instrument leaves it: CSV, its own PDF and the camera images that
-// page 1 requires for the counting mode.
-void write_result(const std::string& folder, const result_s& r) {
-    ASSERT_TRUE(fresh_dir(folder));
-    const std::string base = folder + "/" + kStem;
-    const std::string csv =
-        "Cell count report\n=================\n"
-        "Date,2024-04-05 09:00:00\nSecurity,Level 2\nUser,jdoe\nDevice name,K2-0999\n"
-        "File name," + std::string(kStem) + ".csv\nReanalysis,No\n"
-        "Counting mode," + r.mode + "\n," + r.method + "\n"
-        "Serial number,ORK2-21-0999\nFirmware version,2.1.4\nSoftware version,1.3.5\n\n"
-        "Device setting\n--------------\nSlide type,1 channel slide\nCounted chamber area,Full\n"
-        "Last calibration,2024-02-12 09:30:00\nCalibration setting,1.000,1.000,1.000\n"
-        "Calibration value,0.982,1.017,1.003\nPixel shift,2,-1\n\n"
-        "Protocol\n--------\nProtocol name,Page two\nDilution factor,2\n\n"
-        "Graph\n-----\n"
-        "Total Histogram," + r.total + "\nLive Histogram," + r.live + "\n"
-        "Dead Histogram," + r.dead + "\nCluster Histogram," + r.cluster + "\n\n"
-        "Volume\n------\n416.6667,2\n";
-    ASSERT_TRUE(write_file(base + ".csv", csv));
-    ASSERT_TRUE(write_file(base + ".pdf", kInstrumentPdf));
-    const std::string tiff = tiff_rgb(64, 48, [](int, int) { return pixel_s{128, 128, 128, 255}; });
-    ASSERT_TRUE(write_file(base + "_01_RAW_BF.tif", tiff));
-    if (r.mode == "Fluorescence cell counting") {
-        ASSERT_TRUE(write_file(base + "_01_RAW_GFP.tif", tiff));
-        ASSERT_TRUE(write_file(base + "_01_RAW_RFP.tif", tiff));
-        ASSERT_TRUE(write_file(base + "_01_TAG_ALL.tif", tiff));
-    } else {
-        ASSERT_TRUE(write_file(base + "_01_TAG.tif", tiff));
-    }
+// A result whose histograms page 2 draws: bells in all three, a falling cluster graph and no
+// size gating to shade.
+result_file_s histograms(const std::string& mode = kBrightField,
+                         const std::string& method = "Cell lines & Primary cells") {
+    return result_file_s()
+        .set("Counting mode", mode + "," + method)
+        .drop("Size gating")
+        .set("Total Histogram", join(bell(14, 120)))
+        .set("Live Histogram", join(bell(15, 100)))
+        .set("Dead Histogram", join(bell(10, 30)))
+        .set("Cluster Histogram", "900,60,20,10,5,3,1,1,0");
 }
 
-// The uncompressed content stream of page `page`, and its font resource names mapped to the
-// document's font objects (both pages use the same objects, whatever they call them).
-struct page_content_s {
-    std::string stream;
-    std::map<std::string, std::string> fonts;  // "/F1" -> "8"
-};
+const int kInset = 4;  // pixels kept clear of a picture box's edges, where the artwork's frame is
 
-page_content_s page_content(const std::string& qdf, int page) {
-    page_content_s pc;
-    const std::string n = std::to_string(page);
-    const size_t dict = qdf.find("%% Page " + n + "\n");
-    const size_t dict_end = qdf.find("endobj", dict);
-    static const std::regex font_ref(R"((/F\d+) (\d+) 0 R)");
-    const std::string page_dict = qdf.substr(dict, dict_end - dict);
-    for (std::sregex_iterator it(page_dict.begin(), page_dict.end(), font_ref), end; it != end; ++it) {
-        pc.fonts[(*it)[1]] = (*it)[2];
-    }
-    const size_t contents = qdf.find("%% Contents for page " + n + "\n");
-    const size_t begin = qdf.find("stream\n", contents) + 7;
-    pc.stream = qdf.substr(begin, qdf.find("endstream", begin) - begin);
-    return pc;
+// The pixels of the picture box in `column` of the row at `row_y`, `kInset` in from its edges,
+// rendered at 300 dpi: one pixel a page unit.
+page_pixels_s box_pixels(const std::string& pdf, int column, double row_y) {
+    const box_s box = picture_box(column, row_y);
+    const page_pixels_s px = render_page(
+        pdf, 2, {box.x + kInset, box.y + kInset, box.w - 2 * kInset, box.h - 2 * kInset}, 300);
+    EXPECT_TRUE(px.width == box.w - 2 * kInset && px.height == box.h - 2 * kInset)
+        << "unexpected pdftoppm output " << px.width << "x" << px.height;
+    return px;
 }
 
-// Every text object with the font and fill colour in force where it starts, the font named by
-// its object so that the text of two pages can be compared.
-std::vector<std::string> text_objects(const page_content_s& pc) {
-    struct state_s { std::string font, colour; };
-    std::vector<state_s> saved;
-    state_s now;
-    std::vector<std::string> objects;
-    bool in_text = false;
-    std::istringstream lines(pc.stream);
-    static const std::regex font_op(R"((/F\d+)( .* Tf))");
-    for (std::string line; std::getline(lines, line);) {
-        std::smatch m;
-        if (std::regex_match(line, m, font_op)) {
-            const auto found = pc.fonts.find(m[1]);
-            line = "font#" + (found == pc.fonts.end() ? m[1].str() : found->second) + m[2].str();
-            now.font = line;
-        } else if (line.size() > 3 && line.compare(line.size() - 3, 3, " rg") == 0) {
-            now.colour = line;
-        } else if (line == "q") {
-            saved.push_back(now);
-        } else if (line == "Q" && !saved.empty()) {
-            now = saved.back();
-            saved.pop_back();
-        }
-        if (line == "BT") {
-            objects.push_back(now.font + "\n" + now.colour + "\n");
-            in_text = true;
-        }
-        if (in_text) objects.back() += line + "\n";
-        if (line == "ET") in_text = false;
-    }
-    return objects;
-}
-
-// The first text position of a text object ("x y Td" after BT).
-std::string origin_of(const std::string& object) {
-    static const std::regex td(R"(BT\n(?:.*\n)*?(-?[\d.]+ -?[\d.]+) Td\n)");
-    std::smatch m;
-    return std::regex_search(object, m, td) ? m[1].str() : std::string();
-}
-
-struct rgb_s { int r, g, b; };
-
-// Page 2 pixels of the picture box whose lower left corner is (x, y), rendered at 300 dpi,
-// `inset` pixels in from its edges so that the frame of the artwork stays out.
-std::vector<rgb_s> box_pixels(const std::string& pdf, const std::string& scratch, int x, int y,
-                              int inset = 4) {
-    const int top = int(std::lround(kPage2HeightPx - (y + kPictureH))) + inset;
-    const int w = kPictureW - 2 * inset, h = kPictureH - 2 * inset;
-    const std::string out = scratch + "/box";
-    run_result_s r = run_program({"/usr/bin/pdftoppm", "-f", "2", "-l", "2", "-r", "300",
-                                  "-singlefile", "-x", std::to_string(x + inset), "-y",
-                                  std::to_string(top), "-W", std::to_string(w), "-H",
-                                  std::to_string(h), pdf, out});
-    EXPECT_EQ(r.status, 0) << r.err;
-    const std::string ppm = read_file(out + ".ppm");
-    std::istringstream header(ppm);
-    std::string magic;
-    int pw = 0, ph = 0, maxval = 0;
-    header >> magic >> pw >> ph >> maxval;
-    std::vector<rgb_s> pixels;
-    if (magic != "P6" || pw != w || ph != h) {
-        ADD_FAILURE() << "unexpected pdftoppm output " << magic << " " << pw << "x" << ph;
-        return pixels;
-    }
-    const size_t data = size_t(header.tellg()) + 1;
-    for (size_t at = data; at + 2 < ppm.size(); at += 3) {
-        pixels.push_back({uint8_t(ppm[at]), uint8_t(ppm[at + 1]), uint8_t(ppm[at + 2])});
-    }
-    return pixels;
-}
+using rgb_s = page_pixels_s::rgb_s;
 
 // Within 16 of `c` on every channel: the inside of a bar, not the blend at its edges.
-bool near(rgb_s p, rgb_s c) {
-    return std::abs(p.r - c.r) <= 16 && std::abs(p.g - c.g) <= 16 && std::abs(p.b - c.b) <= 16;
-}
+bool near(const rgb_s& p, const rgb_s& c) { return near(p, c, 16); }
 
-int count_near(const std::vector<rgb_s>& pixels, rgb_s c) {
+int count_near(const page_pixels_s& pixels, const rgb_s& c) {
     int n = 0;
-    for (const rgb_s& p : pixels) n += near(p, c);
+    for (int row = 0; row < pixels.height; ++row) {
+        for (int column = 0; column < pixels.width; ++column)
+            n += near(pixels.pixel(column, row), c);
+    }
     return n;
 }
 
@@ -194,16 +73,20 @@ struct box_colours_s {
     int orange, green, red, blue;
 };
 
-box_colours_s colours_in(const std::string& pdf, const std::string& scratch, int row_y, int column) {
-    const std::vector<rgb_s> px = box_pixels(pdf, scratch, kColumnX[column], row_y);
-    return {count_near(px, kOrange), count_near(px, kGreen), count_near(px, kRed), count_near(px, kBlue)};
+box_colours_s colours_in(const std::string& pdf, double row_y, int column) {
+    const page_pixels_s px = box_pixels(pdf, column, row_y);
+    return {count_near(px, kOrange), count_near(px, kGreen), count_near(px, kRed),
+            count_near(px, kBlue)};
 }
 
 // The placements of the 728 × 518 pictures on page 2, in drawing order, as "x y".
-std::vector<std::string> picture_placements(const std::string& stream) {
+std::vector<std::string> picture_placements(const std::string& pdf) {
+    const page_s page = read_page(pdf, 2);
+    EXPECT_EQ(page.error, "");
     static const std::regex placed(R"(728 0 0 518 (\d+ \d+) cm\n)");
     std::vector<std::string> found;
-    for (std::sregex_iterator it(stream.begin(), stream.end(), placed), end; it != end; ++it) {
+    for (std::sregex_iterator it(page.content.begin(), page.content.end(), placed), end; it != end;
+         ++it) {
         found.push_back((*it)[1]);
     }
     return found;
@@ -219,12 +102,15 @@ int pictures_listed(const std::string& pdf) {
 
 class SealprintPage2 : public SealprintTest {
 protected:
-    std::string pdf() const { return dir_ + "/result/" + kStem + ".pdf"; }
-    std::string qdf() const {
-        return shell_output("qpdf --qdf --object-streams=disable '" + pdf() + "' -");
+    std::string pdf() const { return dir_ + "/result/r.pdf"; }
+    // The result with the camera images that page 1 requires for its counting mode.
+    void add(const std::string& mode, const result_file_s& result) {
+        const bool fluorescence = mode == "Fluorescence cell counting";
+        add_result(dir_ + "/result", result,
+                   fluorescence ? kFluorescenceImages : kBrightFieldImages);
     }
-    run_result_s run(const result_s& r) {
-        write_result(dir_ + "/result", r);
+    run_result_s run(const result_file_s& result, const std::string& mode = kBrightField) {
+        add(mode, result);
         return run_sealprint(job_args(dir_));
     }
 };
@@ -232,59 +118,55 @@ protected:
 class TotalCounting : public SealprintPage2, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(TotalCounting, DrawsTheTotalInOrangeTwiceAndTheClusterGraph) {
-    result_s r;
-    r.mode = GetParam();
-    r.method = "Total cell counting";
-    run_result_s ran = run(r);
+    run_result_s ran = run(histograms(GetParam(), "Total cell counting"), GetParam());
     ASSERT_EQ(ran.status, 0) << ran.out;
 
     EXPECT_EQ(pictures_listed(pdf()), 3);
-    EXPECT_EQ(picture_placements(page_content(qdf(), 2).stream),
+    EXPECT_EQ(picture_placements(pdf()),
               (std::vector<std::string>{"92 1951", "92 1108", "92 350"}));
-    for (int row_y : {kNumberRowY, kConcentrationRowY}) {
-        const box_colours_s total = colours_in(pdf(), dir_, row_y, 0);
+    for (double row_y : {kNumberRowY, kConcentrationRowY}) {
+        const box_colours_s total = colours_in(pdf(), row_y, 0);
         EXPECT_GT(total.orange, kShown) << row_y;
         // The live and dead values exist but this method never draws them.
         EXPECT_EQ(total.green + total.red, 0) << row_y;
         for (int column : {1, 2}) {
-            const box_colours_s empty = colours_in(pdf(), dir_, row_y, column);
-            EXPECT_EQ(empty.orange + empty.green + empty.red + empty.blue, 0) << row_y << " " << column;
+            const box_colours_s empty = colours_in(pdf(), row_y, column);
+            EXPECT_EQ(empty.orange + empty.green + empty.red + empty.blue, 0)
+                << row_y << " " << column;
         }
     }
-    EXPECT_GT(colours_in(pdf(), dir_, kClusterRowY, 0).blue, kShown);
+    EXPECT_GT(colours_in(pdf(), kClusterRowY, 0).blue, kShown);
 }
 
 // The method decides, not the counting mode: fluorescence shows the orange totals too.
 INSTANTIATE_TEST_SUITE_P(, TotalCounting,
-                         ::testing::Values("Bright field cell counting", "Fluorescence cell counting"),
+                         ::testing::Values(kBrightField, kFluorescence),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param).substr(0, 2) == "Br" ? "BrightField"
                                                                                  : "Fluorescence";
                          });
 
 TEST_F(SealprintPage2, ViabilityDrawsSevenPicturesLiveGreenDeadRed) {
-    result_s r;
-    r.mode = "Fluorescence cell counting";
-    run_result_s ran = run(r);
+    run_result_s ran = run(histograms(kFluorescence), kFluorescence);
     ASSERT_EQ(ran.status, 0) << ran.out;
 
     EXPECT_EQ(pictures_listed(pdf()), 7);
-    EXPECT_EQ(picture_placements(page_content(qdf(), 2).stream),
+    EXPECT_EQ(picture_placements(pdf()),
               (std::vector<std::string>{"92 1951", "876 1951", "1660 1951", "92 1108", "876 1108",
                                         "1660 1108", "92 350"}));
-    for (int row_y : {kNumberRowY, kConcentrationRowY}) {
-        const box_colours_s total = colours_in(pdf(), dir_, row_y, 0);
+    for (double row_y : {kNumberRowY, kConcentrationRowY}) {
+        const box_colours_s total = colours_in(pdf(), row_y, 0);
         EXPECT_GT(total.green, kShown) << row_y;
         EXPECT_GT(total.red, kShown) << row_y;
         EXPECT_EQ(total.orange, 0) << row_y;
-        const box_colours_s live = colours_in(pdf(), dir_, row_y, 1);
+        const box_colours_s live = colours_in(pdf(), row_y, 1);
         EXPECT_GT(live.green, kShown) << row_y;
         EXPECT_EQ(live.red + live.orange, 0) << row_y;
-        const box_colours_s dead = colours_in(pdf(), dir_, row_y, 2);
+        const box_colours_s dead = colours_in(pdf(), row_y, 2);
         EXPECT_GT(dead.red, kShown) << row_y;
         EXPECT_EQ(dead.green + dead.orange, 0) << row_y;
     }
-    const box_colours_s cluster = colours_in(pdf(), dir_, kClusterRowY, 0);
+    const box_colours_s cluster = colours_in(pdf(), kClusterRowY, 0);
     EXPECT_GT(cluster.blue, kShown);
     EXPECT_EQ(cluster.orange + cluster.green + cluster.red, 0);
 }
@@ -297,23 +179,21 @@ TEST_F(SealprintPage2, DoubledCommaAndNonNumberKeepEveryBinInPlace) {
     std::string live = join(std::vector<int>(bins.begin(), bins.begin() + 45)) + ",," +
                        join(std::vector<int>(bins.begin() + 45, bins.end()));
     live.replace(6, 1, "n/a");  // "0,0,0,0" -> bin 3
-    result_s r;
-    r.live = live;
-    r.dead = join(std::vector<int>(91, 0));
-    run_result_s ran = run(r);
+    run_result_s ran = run(histograms()
+                               .set("Live Histogram", live)
+                               .set("Dead Histogram", join(std::vector<int>(91, 0))));
     ASSERT_EQ(ran.status, 0) << ran.out;
     EXPECT_TRUE(lines_starting(ran.out, kSizeError).empty());
 
     // The live picture's green sits on bin 45: canvas columns 361..363 of a 528-wide canvas
     // (plot at 90, 4 per bin), scaled to 728. One bin more or less is 5.5 pixels away.
-    const int inset = 4;
-    const std::vector<rgb_s> px = box_pixels(pdf(), dir_, kColumnX[1], kNumberRowY, inset);
-    const int w = kPictureW - 2 * inset;
+    const page_pixels_s px = box_pixels(pdf(), 1, kNumberRowY);
     double sum = 0;
     int n = 0;
-    for (size_t i = 0; i < px.size(); ++i) {
-        if (near(px[i], kGreen)) {
-            sum += double(i % w) + inset + 0.5;
+    for (int row = 0; row < px.height; ++row) {
+        for (int column = 0; column < px.width; ++column) {
+            if (!near(px.pixel(column, row), kGreen)) continue;
+            sum += column + kInset + 0.5;
             ++n;
         }
     }
@@ -333,13 +213,11 @@ class HistogramSizes : public SealprintPage2, public ::testing::WithParamInterfa
 
 TEST_P(HistogramSizes, FailTheResultAndKeepTheInstrumentPdf) {
     const size_case_s& c = GetParam();
-    result_s r;
-    r.method = c.method;
-    r.total = join(std::vector<int>(c.total, 2));
-    r.live = join(std::vector<int>(c.live, 1));
-    r.dead = join(std::vector<int>(c.dead, 1));
-    r.cluster = join(std::vector<int>(c.cluster, 1));
-    run_result_s ran = run(r);
+    run_result_s ran = run(histograms(kBrightField, c.method)
+                               .set("Total Histogram", counts(c.total, 2))
+                               .set("Live Histogram", counts(c.live, 1))
+                               .set("Dead Histogram", counts(c.dead, 1))
+                               .set("Cluster Histogram", counts(c.cluster, 1)));
     EXPECT_EQ(ran.status, 255) << ran.out;  // -1
     EXPECT_EQ(lines_starting(ran.out, kSizeError), std::vector<std::string>{kSizeError}) << ran.out;
     EXPECT_TRUE(lines_starting(ran.out, "Generate PDF succeed").empty()) << ran.out;
@@ -360,9 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The header, the signature block and the device information of page 2 repeat page 1's text
 // objects exactly: same fonts, colours, positions and bytes.
 TEST_F(SealprintPage2, SharedBlocksRepeatPageOneExactly) {
-    result_s r;
-    r.mode = "Fluorescence cell counting";
-    write_result(dir_ + "/result", r);
+    add(kFluorescence, histograms(kFluorescence));
     std::vector<std::string> args = job_args(dir_);
     args[2] = "admin";
     args[4] = "creator1";
@@ -371,12 +247,12 @@ TEST_F(SealprintPage2, SharedBlocksRepeatPageOneExactly) {
     run_result_s ran = run_sealprint(args);
     ASSERT_EQ(ran.status, 0) << ran.out;
 
-    const std::string doc = qdf();
-    const std::vector<std::string> page1 = text_objects(page_content(doc, 1));
-    const std::vector<std::string> page2 = text_objects(page_content(doc, 2));
-    // Header, signature labels, ids, names, dates, device information left and right.
-    const std::vector<std::string> shared_origins = {"135 3117", "1420 3150", "1781 3150",
-                                                     "1781 3110", "1781 3070", "92 212", "742 212"};
+    const std::vector<std::string> page1 = read_page(pdf(), 1).text_objects;
+    const std::vector<std::string> page2 = read_page(pdf(), 2).text_objects;
+    std::vector<std::string> shared_origins;
+    for (const column_s& c : {kHeader, kSignatureLabels, kSignatureIds, kSignatureNames,
+                              kSignatureDates, kDeviceLeft, kDeviceRight})
+        shared_origins.push_back(origin_text(c.line(0)));
     std::vector<std::string> page1_shared;
     for (const std::string& object : page1) {
         for (const std::string& origin : shared_origins) {

@@ -8,12 +8,6 @@ namespace {
 
 using SealprintDocument = SealprintTest;
 
-int count_of(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 TEST_F(SealprintDocument, SamplesBecomeTwoPageA4ReportsWithEmbeddedFonts) {
     const std::string reports = dir_ + "/reports";
     run_result_s made = run_program({SEALPRINT_SAMPLES, reports});

@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "common/files.h"
+#include "result_folder.h"
 #include "sealprint_run.h"
 
 namespace {
@@ -39,45 +40,21 @@ const char* const kKeys[] = {
     "Dead Histogram", "Cluster Histogram", "-",
 };
 
-std::string counts(int n, int value) {
-    std::string text;
-    for (int i = 0; i < n; ++i) text += (i ? "," : "") + std::to_string(value);
-    return text;
+// A result file dated `date`: the job logs the date of each result it reads.
+std::string dated(const std::string& date) { return result_file_s().set("Date", date).csv(); }
+
+// A result folder under `report` with <stem>.pdf, <stem>.csv and camera images that only have to
+// be there.
+void add_dated(const std::string& report, const std::string& folder, const std::string& stem,
+               const std::string& date) {
+    add_result(report + "/" + folder, result_file_s().set("Date", date), kEmptyBrightFieldImages,
+               stem);
 }
 
-// A result file with the date `date`; everything else a bright-field total count needs.
-std::string result_csv(const std::string& date) {
-    return "Cell count report\n"
-           "=================\n"
-           "Date," + date + "\n"
-           "Counting mode,Bright field cell counting\n"
-           ",Total cell counting\n"
-           "\n"
-           "Graph\n"
-           "-----\n"
-           "Total Histogram," + counts(91, 3) + "\n"
-           "Live Histogram," + counts(91, 3) + "\n"
-           "Dead Histogram," + counts(91, 0) + "\n"
-           "Cluster Histogram," + counts(9, 1) + "\n";
-}
-
-const char* const kInstrumentPdf = "%PDF-1.4\n% the instrument's report\n%%EOF\n";
-
-// The camera images a bright-field result needs beside its CSV file. They only have to be
-// there: a tag image that does not decode leaves its frames on page 1 empty.
-const char* const kCameraImages[] = {"cam_01_RAW_BF.tif", "cam_01_TAG.tif"};
-
+// Camera images beside a CSV file written by hand.
 void add_camera_images(const std::string& folder) {
-    for (const char* name : kCameraImages) ASSERT_TRUE(write_file(folder + "/" + name, ""));
-}
-
-// A result folder under `report` with <stem>.pdf, <stem>.csv and the camera images.
-void add_result(const std::string& report, const std::string& folder, const std::string& stem,
-                const std::string& date) {
-    ASSERT_TRUE(fresh_dir(report + "/" + folder));
-    ASSERT_TRUE(write_file(report + "/" + folder + "/" + stem + ".pdf", kInstrumentPdf));
-    ASSERT_TRUE(write_file(report + "/" + folder + "/" + stem + ".csv", result_csv(date)));
-    add_camera_images(report + "/" + folder);
+    for (const std::string& suffix : kEmptyBrightFieldImages.suffixes)
+        ASSERT_TRUE(write_file(folder + "/cam" + suffix, ""));
 }
 
 bool is_report(const std::string& path) {
@@ -108,7 +85,7 @@ TEST_F(SealprintJob, TooFewArgumentsPrintTheUsage) {
 }
 
 TEST_F(SealprintJob, WithoutTheEnvironmentVariableDoesNothing) {
-    add_result(dir_, "r1", "r1", "2024-03-01");
+    add_dated(dir_, "r1", "r1", "2024-03-01");
     run_result_s r = run_sealprint(job_args(dir_), false);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
@@ -155,9 +132,7 @@ TEST_F(SealprintJob, LoginNameUnderscoreDecodesToNothing) {
 }
 
 TEST_F(SealprintJob, LogsEveryLookupOfAResult) {
-    ASSERT_TRUE(fresh_dir(dir_ + "/r"));
-    ASSERT_TRUE(write_file(dir_ + "/r/r.pdf", kInstrumentPdf));
-    add_camera_images(dir_ + "/r");
+    add_result(dir_ + "/r", {}, kEmptyBrightFieldImages);
     ASSERT_TRUE(write_file(dir_ + "/r/r.csv",
                            "Cell count report\n"
                            "=================\n"
@@ -223,7 +198,8 @@ TEST_F(SealprintJob, LogsEveryLookupOfAResult) {
     const std::vector<std::string> lines = lines_of(r.out);
     auto first = std::find(lines.begin(), lines.end(), "<sealprint> Date : 2024-03-01 10:15:32 ");
     ASSERT_NE(first, lines.end()) << r.out;
-    EXPECT_EQ(std::vector<std::string>(first, first + std::min<long>(56, lines.end() - first)), expected);
+    EXPECT_EQ(std::vector<std::string>(first, first + std::min<long>(56, lines.end() - first)),
+              expected);
     EXPECT_EQ(std::vector<std::string>(first + 56, lines.end()),
               (std::vector<std::string>{
                   "~~Loading & embedding fonts to PDF ~~~~~~~~~",
@@ -239,17 +215,17 @@ TEST_F(SealprintJob, LogsEveryLookupOfAResult) {
 }
 
 TEST_F(SealprintJob, ScanTakesTheFirstPdfOfEachVisibleFolder) {
-    add_result(dir_, "a", "a", "A");
-    add_result(dir_, ".hidden", "h", "H");
-    add_result(dir_, "c/inner", "i", "I");  // folders are not descended into
-    ASSERT_TRUE(write_file(dir_ + "/c/c.csv", result_csv("C")));
+    add_dated(dir_, "a", "a", "A");
+    add_dated(dir_, ".hidden", "h", "H");
+    add_dated(dir_, "c/inner", "i", "I");  // folders are not descended into
+    ASSERT_TRUE(write_file(dir_ + "/c/c.csv", dated("C")));
     ASSERT_TRUE(write_file(dir_ + "/top.pdf", kInstrumentPdf));
-    ASSERT_TRUE(write_file(dir_ + "/top.csv", result_csv("TOP")));
-    add_result(dir_, "f", "f", "F");
+    ASSERT_TRUE(write_file(dir_ + "/top.csv", dated("TOP")));
+    add_dated(dir_, "f", "f", "F");
     ASSERT_TRUE(write_file(dir_ + "/f/.old.pdf", kInstrumentPdf));
-    add_result(dir_, "g", "g1", "G1");
+    add_dated(dir_, "g", "g1", "G1");
     ASSERT_TRUE(write_file(dir_ + "/g/g2.pdf", kInstrumentPdf));
-    ASSERT_TRUE(write_file(dir_ + "/g/g2.csv", result_csv("G2")));
+    ASSERT_TRUE(write_file(dir_ + "/g/g2.csv", dated("G2")));
 
     run_result_s r = run_sealprint(job_args(dir_));
     EXPECT_EQ(r.status, 0) << r.out;
@@ -271,14 +247,14 @@ TEST_F(SealprintJob, ScanTakesTheFirstPdfOfEachVisibleFolder) {
 
 TEST_F(SealprintJob, CsvPathReplacesEveryLowerCasePdf) {
     // "x.pdf.d/r.pdf" reads "x.csv.d/r.csv"; "U/R.PDF" is found but reads itself.
-    add_result(dir_, "x.pdf.d", "r", "IN-PDF-FOLDER");
+    add_dated(dir_, "x.pdf.d", "r", "IN-PDF-FOLDER");
     ASSERT_TRUE(fresh_dir(dir_ + "/x.csv.d"));
-    ASSERT_TRUE(write_file(dir_ + "/x.csv.d/r.csv", result_csv("IN-CSV-FOLDER")));
+    ASSERT_TRUE(write_file(dir_ + "/x.csv.d/r.csv", dated("IN-CSV-FOLDER")));
     add_camera_images(dir_ + "/x.csv.d");  // the images lie beside the CSV file read
     ASSERT_TRUE(fresh_dir(dir_ + "/U"));
     add_camera_images(dir_ + "/U");
     ASSERT_TRUE(write_file(dir_ + "/U/R.PDF", kInstrumentPdf));
-    ASSERT_TRUE(write_file(dir_ + "/U/R.csv", result_csv("UPPER")));
+    ASSERT_TRUE(write_file(dir_ + "/U/R.csv", dated("UPPER")));
 
     run_result_s r = run_sealprint(job_args(dir_));
     std::vector<std::string> dates = lines_starting(r.out, "<sealprint> Date : ");
@@ -298,12 +274,12 @@ const std::vector<std::string> kSmallFileLimit = {"/bin/sh", "-c",
 
 // The files of a result folder besides its camera images.
 std::vector<std::string> listing(const std::string& dir) {
-    return lines_of(shell_output("ls -A '" + dir + "' | grep -v '^cam_'"));
+    return lines_of(shell_output("ls -A '" + dir + "' | grep -v '[.]tif$'"));
 }
 
 TEST_F(SealprintJob, FailedSaveKeepsTheInstrumentPdfAndStopsTheJob) {
-    add_result(dir_, "r1", "r1", "R1");
-    add_result(dir_, "r2", "r2", "R2");
+    add_dated(dir_, "r1", "r1", "R1");
+    add_dated(dir_, "r2", "r2", "R2");
     run_result_s r = run_sealprint(job_args(dir_), true, kSmallFileLimit);
     EXPECT_EQ(r.status, 255);
     // Only the first result listed is tried.
@@ -319,7 +295,9 @@ TEST_F(SealprintJob, FailedSaveKeepsTheInstrumentPdfAndStopsTheJob) {
         << r.out;
     std::smatch status;
     const std::string& last = lines.back();
-    ASSERT_TRUE(std::regex_match(last, status, std::regex(R"(\[Error\] Generate PDF fail !!! : (.*), \((\d+)\)0x([0-9A-F]+) )")))
+    ASSERT_TRUE(std::regex_match(
+        last, status,
+        std::regex(R"(\[Error\] Generate PDF fail !!! : (.*), \((\d+)\)0x([0-9A-F]+) )")))
         << last;
     EXPECT_EQ(status[1], pdf);
     EXPECT_EQ(std::stoul(status[2]), std::stoul(status[3], nullptr, 16));
@@ -340,7 +318,7 @@ std::vector<std::string> as_unprivileged_user() {
 }
 
 TEST_F(SealprintJob, ReadOnlyResultFolderFailsTheResult) {
-    add_result(dir_, "r1", "r1", "R1");
+    add_dated(dir_, "r1", "r1", "R1");
     const std::string folder = dir_ + "/r1";
     ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
     run_result_s r = run_sealprint(job_args(dir_), true, as_unprivileged_user());
@@ -353,7 +331,7 @@ TEST_F(SealprintJob, ReadOnlyResultFolderFailsTheResult) {
 }
 
 TEST_F(SealprintJob, WriteProtectedPdfStaysInItsWritableFolder) {
-    add_result(dir_, "r1", "r1", "R1");
+    add_dated(dir_, "r1", "r1", "R1");
     const std::string folder = dir_ + "/r1";
     ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
     ASSERT_EQ(chmod((folder + "/r1.pdf").c_str(), 0444), 0);

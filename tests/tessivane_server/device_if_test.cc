@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/json.h"
 #include "harness.h"
 
 namespace {
@@ -20,25 +21,25 @@ std::string padded(const std::string& name) {
 
 // A JSON object with `n` members, as a protocol group.
 std::string group(int n) {
-    std::string text = "{";
-    for (int i = 0; i < n; ++i)
-        text += (i ? ", \"p" : "\"p") + std::to_string(i) + "\": {}";
-    return text + "}";
+    json_object_s group;
+    for (int i = 0; i < n; ++i) group.raw("p" + std::to_string(i), "{}");
+    return group.dump();
 }
 
 std::string settings_json(const std::string& chamber_area, const std::string& channel_key,
                           const std::string& channel) {
-    return "{\"Slide type\": \"3\", \"Chamber area\": \"" + chamber_area +
-           "\", \"Selected chamber\": \"4\", \"Combine result\": \"On\", \"" + channel_key +
-           "\": \"" + channel +
-           "\", \"Autofocused counting\": \"On\", \"Autofocus upon slide insertion\": \"Off\"}";
+    return json_object_s({{"Slide type", "3"}, {"Chamber area", chamber_area},
+                          {"Selected chamber", "4"}, {"Combine result", "On"}, {channel_key, channel},
+                          {"Autofocused counting", "On"}, {"Autofocus upon slide insertion", "Off"}})
+        .dump();
 }
 
 const std::string full_defaults =
-    "{\"Slide type\": \"2\", \"Chamber area\": \"All\", \"Selected chamber\": \"1\", "
-    "\"Combine result\": \"Off\", \"Staining option\": \"Trypan\", "
-    "\"Autofocusing channel in FL\": \"GF\", \"Autofocused counting\": \"Off\", "
-    "\"Autofocus upon slide insertion\": \"On\"}";
+    json_object_s({{"Slide type", "2"}, {"Chamber area", "All"}, {"Selected chamber", "1"},
+                   {"Combine result", "Off"}, {"Staining option", "Trypan"},
+                   {"Autofocusing channel in FL", "GF"}, {"Autofocused counting", "Off"},
+                   {"Autofocus upon slide insertion", "On"}})
+        .dump();
 
 std::vector<int> settings_bytes(const bytes& reply) {
     std::vector<int> v;

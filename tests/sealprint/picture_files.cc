@@ -1,4 +1,4 @@
-#include "page1_pictures.h"
+#include "picture_files.h"
 
 #include <algorithm>
 #include <cstdint>

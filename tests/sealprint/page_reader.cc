@@ -1,17 +1,16 @@
-#include "page1_pdf.h"
+#include "page_reader.h"
 
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <sstream>
 
-#include "common/files.h"
 #include "common/process.h"
 
 namespace {
 
-constexpr double kPageHeight = 3508;  // page units
 constexpr double kUnitsPerInch = 300;
 
 std::string latin1_to_utf8(const std::string& bytes) {
@@ -52,6 +51,7 @@ std::string ucs2_hex_to_utf8(const std::string& hex) {
 struct font_s {
     std::string base;
     bool two_byte = false;
+    std::string object;  // its object number
 };
 
 std::string object_text(const std::string& qdf, const std::string& number) {
@@ -88,6 +88,7 @@ std::map<std::string, font_s> page_fonts(const std::string& qdf, const std::stri
         const size_t plus = font.base.find('+');
         if (plus == 6) font.base = font.base.substr(7);
         font.two_byte = name_after(object, "/Subtype") == "Type0";
+        font.object = number;
         fonts[name.substr(1)] = font;
     }
     return fonts;
@@ -181,29 +182,68 @@ double num(const std::vector<token_s>& operands, size_t index) {
     return index < operands.size() ? std::strtod(operands[index].text.c_str(), nullptr) : 0;
 }
 
+// Every text object with the font and fill colour in force where it starts, the font named by
+// its object.
+std::vector<std::string> text_objects(const std::string& content,
+                                      const std::map<std::string, font_s>& fonts) {
+    struct state_s {
+        std::string font, colour;
+    };
+    std::vector<state_s> saved;
+    state_s now;
+    std::vector<std::string> objects;
+    bool in_text = false;
+    std::istringstream lines(content);
+    static const std::regex font_op(R"(/(F\d+)( .* Tf))");
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (std::regex_match(line, m, font_op)) {
+            const auto found = fonts.find(m[1]);
+            line = "font#" + (found == fonts.end() ? "/" + m[1].str() : found->second.object) +
+                   m[2].str();
+            now.font = line;
+        } else if (line.size() > 3 && line.compare(line.size() - 3, 3, " rg") == 0) {
+            now.colour = line;
+        } else if (line == "q") {
+            saved.push_back(now);
+        } else if (line == "Q" && !saved.empty()) {
+            now = saved.back();
+            saved.pop_back();
+        }
+        if (line == "BT") {
+            objects.push_back(now.font + "\n" + now.colour + "\n");
+            in_text = true;
+        }
+        if (in_text) objects.back() += line + "\n";
+        if (line == "ET") in_text = false;
+    }
+    return objects;
+}
+
 }  // namespace
 
-page_text_s read_page1(const std::string& pdf, const std::string& work_dir) {
-    page_text_s page;
-    const std::string qdf_path = work_dir + "/page1.qdf";
+page_s read_page(const std::string& pdf, int n) {
+    page_s page;
     const run_result_s q =
-        run_program({"/usr/bin/qpdf", "--qdf", "--object-streams=disable", pdf, qdf_path});
-    const std::string qdf = read_file(qdf_path);
+        run_program({"/usr/bin/qpdf", "--qdf", "--object-streams=disable", pdf, "-"});
+    const std::string& qdf = q.out;
     if (q.status != 0 || qdf.empty()) {
         page.error = "qpdf failed: " + q.err;
         return page;
     }
-    const size_t page_at = qdf.find("%% Page 1\n");
-    const size_t contents_at = qdf.find("%% Contents for page 1\n");
+    const std::string number = std::to_string(n);
+    const size_t page_at = qdf.find("%% Page " + number + "\n");
+    const size_t contents_at = qdf.find("%% Contents for page " + number + "\n");
     if (page_at == std::string::npos || contents_at == std::string::npos) {
-        page.error = "no page 1";
+        page.error = "no page " + number;
         return page;
     }
     const std::map<std::string, font_s> fonts =
         page_fonts(qdf, qdf.substr(page_at, qdf.find("endobj", page_at) - page_at));
     const size_t stream_at = qdf.find("stream\n", contents_at) + 7;
     const std::string content = qdf.substr(stream_at, qdf.find("endstream", stream_at) - stream_at);
-
+    page.text_objects = text_objects(content, fonts);
+    page.content = content;
     struct state_s {
         font_s font;
         double size = 0;
@@ -227,7 +267,7 @@ page_text_s read_page1(const std::string& pdf, const std::string& work_dir) {
             line_y += num(operands, 1);
         } else if (op == "Tf" && !operands.empty()) {
             auto it = fonts.find(operands[0].text);
-            state.font = it == fonts.end() ? font_s{"?" + operands[0].text, false} : it->second;
+            state.font = it == fonts.end() ? font_s{"?" + operands[0].text, false, ""} : it->second;
             state.size = num(operands, 1);
         } else if (op == "rg" && operands.size() == 3) {
             state.fill = operands[0].text + " " + operands[1].text + " " + operands[2].text;
@@ -252,30 +292,39 @@ page_text_s read_page1(const std::string& pdf, const std::string& work_dir) {
     return page;
 }
 
-std::vector<shown_text_s> pieces_at(const page_text_s& page, double x, double y) {
+std::vector<shown_text_s> pieces_at(const page_s& page, point_s at) {
     std::vector<shown_text_s> pieces;
     for (const shown_text_s& t : page.texts) {
-        if (std::fabs(t.x - x) < 0.01 && std::fabs(t.y - y) < 0.01) pieces.push_back(t);
+        if (std::fabs(t.x - at.x) < 0.01 && std::fabs(t.y - at.y) < 0.01) pieces.push_back(t);
     }
     return pieces;
 }
 
-std::string line_at(const page_text_s& page, double x, double y) {
+std::string line_at(const page_s& page, point_s at) {
     std::string line;
-    for (const shown_text_s& t : pieces_at(page, x, y)) line += t.text;
+    for (const shown_text_s& t : pieces_at(page, at)) line += t.text;
     return line;
 }
 
-std::vector<std::string> lines_from(const page_text_s& page, double x, double y, double step) {
+std::vector<std::string> lines_from(const page_s& page, const column_s& column) {
     std::vector<std::string> lines;
-    for (double at = y; !pieces_at(page, x, at).empty(); at -= step)
-        lines.push_back(line_at(page, x, at));
+    for (int n = 0; !pieces_at(page, column.line(n)).empty(); ++n)
+        lines.push_back(line_at(page, column.line(n)));
     return lines;
 }
 
+std::string origin_of(const std::string& text_object) {
+    static const std::regex td(R"(BT\n(?:.*\n)*?(-?[\d.]+ -?[\d.]+) Td\n)");
+    std::smatch m;
+    return std::regex_search(text_object, m, td) ? m[1].str() : std::string();
+}
+
 page_pixels_s::rgb_s page_pixels_s::at(double x, double y) const {
-    const int column = static_cast<int>(std::floor((x - left) * dpi / kUnitsPerInch));
-    const int row = static_cast<int>(std::floor((top - y) * dpi / kUnitsPerInch));
+    return pixel(static_cast<int>(std::floor((x - left) * dpi / kUnitsPerInch)),
+                 static_cast<int>(std::floor((top - y) * dpi / kUnitsPerInch)));
+}
+
+page_pixels_s::rgb_s page_pixels_s::pixel(int column, int row) const {
     if (column < 0 || row < 0 || column >= width || row >= height) return {};
     const size_t i = (static_cast<size_t>(row) * width + column) * 3;
     if (i + 2 >= data.size()) return {};
@@ -283,28 +332,30 @@ page_pixels_s::rgb_s page_pixels_s::at(double x, double y) const {
             static_cast<unsigned char>(data[i + 2])};
 }
 
-page_pixels_s render_page1(const std::string& pdf, const std::string& work_dir, int dpi, double x,
-                           double y, double w, double h) {
+page_pixels_s render_page(const std::string& pdf, int n, const box_s& box, int dpi) {
     page_pixels_s pixels;
+    if (n < 1 || n > 2) return pixels;
+    const double page_height = kPageHeight[n];
     pixels.dpi = dpi;
-    pixels.top = kPageHeight;
+    pixels.top = page_height;
+    const std::string number = std::to_string(n);
     std::vector<std::string> argv = {
-        "/usr/bin/pdftoppm", "-r", std::to_string(dpi), "-f", "1", "-l", "1", "-singlefile"};
-    if (w > 0) {
+        "/usr/bin/pdftoppm", "-r", std::to_string(dpi), "-f", number, "-l", number, "-singlefile"};
+    if (box.w > 0) {
         const auto px = [dpi](double units) {
             return std::to_string(std::lround(units * dpi / kUnitsPerInch));
         };
+        const double from_top = page_height - box.y - box.h;
         argv.insert(argv.end(),
-                    {"-x", px(x), "-y", px(kPageHeight - y - h), "-W", px(w), "-H", px(h)});
-        pixels.left = std::lround(x * dpi / kUnitsPerInch) * kUnitsPerInch / dpi;
-        pixels.top = kPageHeight -
-                     std::lround((kPageHeight - y - h) * dpi / kUnitsPerInch) * kUnitsPerInch / dpi;
+                    {"-x", px(box.x), "-y", px(from_top), "-W", px(box.w), "-H", px(box.h)});
+        pixels.left = std::lround(box.x * dpi / kUnitsPerInch) * kUnitsPerInch / dpi;
+        pixels.top =
+            page_height - std::lround(from_top * dpi / kUnitsPerInch) * kUnitsPerInch / dpi;
     }
-    const std::string out = work_dir + "/page1";
-    argv.push_back(pdf);
-    argv.push_back(out);
-    if (run_program(argv).status != 0) return pixels;
-    const std::string ppm = read_file(out + ".ppm");
+    argv.push_back(pdf);  // no output name: the picture comes on standard output
+    const run_result_s r = run_program(argv);
+    if (r.status != 0) return pixels;
+    const std::string& ppm = r.out;
     // "P6", width, height, maximum value, one blank, then the rows.
     std::istringstream header(ppm);
     std::string magic;
@@ -314,4 +365,13 @@ page_pixels_s render_page1(const std::string& pdf, const std::string& work_dir, 
     const std::streamoff data_at = static_cast<std::streamoff>(header.tellg()) + 1;
     pixels.data = ppm.substr(static_cast<size_t>(data_at));
     return pixels;
+}
+
+bool near(const page_pixels_s::rgb_s& p, const page_pixels_s::rgb_s& colour, int tolerance) {
+    return std::abs(p.r - colour.r) <= tolerance && std::abs(p.g - colour.g) <= tolerance &&
+           std::abs(p.b - colour.b) <= tolerance;
+}
+
+std::string str(const page_pixels_s::rgb_s& p) {
+    return std::to_string(p.r) + "," + std::to_string(p.g) + "," + std::to_string(p.b);
 }
