@@ -16,16 +16,6 @@ run_result_s probe(const std::vector<std::string>& args, double timeout_s) {
     return r;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
-}
-
 std::vector<rapidjson::Document> json_lines(const std::string& out) {
     std::vector<rapidjson::Document> docs;
     for (const auto& line : lines_of(out)) {
