@@ -71,8 +71,9 @@ json_read_e parse_json_file(std::FILE* fp, const std::string& path, rapidjson::D
                             std::string& error);
 
 // Takes the exclusive lock that serialises every merge into the folder holding path; blocks
-// until it is free. The lock lives as long as the returned descriptor. On failure returns an
-// empty descriptor with "Cannot write target json: <path>: <reason>" in error.
+// until it is free. The lock lives as long as the returned descriptor (on a file system that
+// cannot lock folders the descriptor holds no lock). On failure returns an empty descriptor with
+// "Cannot write target json: <path>: <reason>" in error.
 unique_fd lock_folder_of(const std::string& path, std::string& error);
 
 // Removes the temporary files of path's name in the locked folder that a killed run left: regular
