@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -190,30 +191,60 @@ store_result_e count_failed_login(const std::string& db_path, const std::string&
     return run_change(op, store_result_e::unknown, error);
 }
 
+namespace {
+
+const char* const FIND_SQL =
+    "SELECT user_name, long_name, level, user_group, timeout, status, login_fail_cnt"
+    " FROM accounts WHERE user_name = ?1";
+
+// Steps the lookup statement of an operation and fills out from its row.
+store_result_e read_account(sqlite3* db, sqlite3_stmt* stmt, account_s& out, std::string& error) {
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_DONE) return store_result_e::unknown;
+    if (rc != SQLITE_ROW) {
+        fail(db, "read", error);
+        return store_result_e::failed;
+    }
+    out.user_name = column_text(stmt, 0);
+    out.long_name = column_text(stmt, 1);
+    out.level = column_text(stmt, 2);
+    out.group = column_text(stmt, 3);
+    out.timeout = sqlite3_column_int(stmt, 4);
+    out.status = sqlite3_column_int(stmt, 5);
+    out.login_fail_cnt = sqlite3_column_int(stmt, 6);
+    return store_result_e::ok;
+}
+
+// A lookup needs no write access, so an existing store is read through a read-only connection:
+// a store the caller may not write (or a read-only file system) still answers. Empty when the
+// store cannot be read that way (missing, without its table, a journal left to roll back).
+std::optional<store_result_e> find_read_only(const std::string& db_path, const std::string& user_name,
+                                             account_s& out, std::string& error) {
+    struct stat st {};
+    if (stat(db_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return std::nullopt;
+    sqlite3* raw_db = nullptr;
+    const int rc = sqlite3_open_v2(db_path.c_str(), &raw_db, SQLITE_OPEN_READONLY, nullptr);
+    const db_ptr db(raw_db);
+    if (rc != SQLITE_OK) return std::nullopt;
+    sqlite3_busy_timeout(raw_db, store_busy_ms);
+    sqlite3_stmt* raw_stmt = nullptr;
+    if (sqlite3_prepare_v2(raw_db, FIND_SQL, -1, &raw_stmt, nullptr) != SQLITE_OK) return std::nullopt;
+    const stmt_ptr stmt(raw_stmt);
+    bind_text(raw_stmt, 1, user_name);
+    return read_account(raw_db, raw_stmt, out, error);
+}
+
+}  // namespace
+
 store_result_e find_account(const std::string& db_path, const std::string& user_name, account_s& out,
                             std::string& error) {
+    if (const auto found = find_read_only(db_path, user_name, out, error)) return *found;
+    // As on any first use: the store and its table are made, then looked in.
     operation_s op;
-    if (!begin_operation(db_path,
-                         "SELECT user_name, long_name, level, user_group, timeout, status, login_fail_cnt"
-                         " FROM accounts WHERE user_name = ?1",
-                         user_name, op, error)) {
-        return store_result_e::failed;
-    }
-    sqlite3_stmt* stmt = op.stmt.get();
-    const int rc = sqlite3_step(stmt);
-    if (rc == SQLITE_ROW) {
-        out.user_name = column_text(stmt, 0);
-        out.long_name = column_text(stmt, 1);
-        out.level = column_text(stmt, 2);
-        out.group = column_text(stmt, 3);
-        out.timeout = sqlite3_column_int(stmt, 4);
-        out.status = sqlite3_column_int(stmt, 5);
-        out.login_fail_cnt = sqlite3_column_int(stmt, 6);
-    } else if (rc != SQLITE_DONE) {
-        fail(op.db.get(), "read", error);
-        return store_result_e::failed;
-    }
+    if (!begin_operation(db_path, FIND_SQL, user_name, op, error)) return store_result_e::failed;
+    const store_result_e result = read_account(op.db.get(), op.stmt.get(), out, error);
+    if (result == store_result_e::failed) return result;
     op.stmt.reset();
     if (!commit(op.db.get(), error)) return store_result_e::failed;
-    return rc == SQLITE_ROW ? store_result_e::ok : store_result_e::unknown;
+    return result;
 }

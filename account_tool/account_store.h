@@ -1,6 +1,6 @@
 // The account store: one SQLite database file, table "accounts", keyed by the user name
 // compared byte for byte. Every call opens its own connection and does its work in one
-// immediate transaction, so several processes may call at once; a call that finds the
+// immediate transaction (a lookup in one read), so several processes may call at once; a call that finds the
 // database locked waits up to store_busy_ms before it fails. The database, its table and
 // any missing parent folders are created on first use. Passwords are stored only as salted
 // libcrypt hashes (the library's preferred method, yescrypt on Debian 12).
@@ -40,6 +40,7 @@ store_result_e update_account(const std::string& db_path, const std::string& use
 // Adds one to the account's failed-login count (which stops at INT_MAX).
 store_result_e count_failed_login(const std::string& db_path, const std::string& user_name, std::string& error);
 
-// Fills out with the stored account.
+// Fills out with the stored account. An existing store is only read (a read-only store answers);
+// a missing one is created as by the other calls.
 store_result_e find_account(const std::string& db_path, const std::string& user_name, account_s& out,
                             std::string& error);

@@ -2,7 +2,11 @@
 
 #include <crypt.h>
 #include <sqlite3.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <filesystem>
@@ -44,6 +48,41 @@ std::string stored_hash(const std::string& db_path, const std::string& name) {
     sqlite3_close(db);
     return hash;
 }
+
+// Makes path unwritable for as long as it lives: no write permission, and for root (whom
+// permissions do not stop) the immutable flag where the file system and the process allow it.
+class read_only_guard {
+public:
+    explicit read_only_guard(const std::string& path) : path_(path) {
+        struct stat st {};
+        stat(path.c_str(), &st);
+        mode_ = st.st_mode & 07777;
+        chmod(path.c_str(), mode_ & ~0222);
+        immutable_ = set_immutable(true);
+    }
+    ~read_only_guard() {
+        if (immutable_) set_immutable(false);
+        chmod(path_.c_str(), mode_);
+    }
+    read_only_guard(const read_only_guard&) = delete;
+    read_only_guard& operator=(const read_only_guard&) = delete;
+
+private:
+    bool set_immutable(bool on) const {
+        const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return false;
+        int flags = 0;
+        bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        close(fd);
+        return ok;
+    }
+
+    std::string path_;
+    mode_t mode_ = 0;
+    bool immutable_ = false;
+};
 
 bool hash_matches(const std::string& password, const std::string& hash) {
     crypt_data work{};
@@ -131,4 +170,21 @@ TEST(AccountStore, ReportsAnUnusableStore) {
     std::ofstream(db + "/plain_file") << "x";
     EXPECT_EQ(add_account(db + "/plain_file/accounts.db", make_account("a"), "pw", error), store_result_e::failed);
     EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
+}
+
+TEST(AccountStore, LooksUpInAReadOnlyStore) {
+    const std::string dir = fresh_dir();
+    const std::string db = dir + "/accounts.db";
+    std::string error;
+    ASSERT_EQ(add_account(db, make_account("alice"), "pw", error), store_result_e::ok) << error;
+    const read_only_guard file(db);
+    const read_only_guard folder(dir);
+    if (count_failed_login(db, "alice", error) != store_result_e::failed) {
+        GTEST_SKIP() << "the store cannot be made read-only here";
+    }
+    account_s found;
+    EXPECT_EQ(find_account(db, "alice", found, error), store_result_e::ok) << error;
+    EXPECT_EQ(found.long_name, "Long alice");
+    EXPECT_EQ(found.login_fail_cnt, 0);
+    EXPECT_EQ(find_account(db, "bob", found, error), store_result_e::unknown) << error;
 }

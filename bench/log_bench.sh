@@ -3,13 +3,16 @@
 #  1. search_all (default limit) and search_by_date over one day, each as a whole process, against
 #     the sqlite3 shell running the same SELECT on the same file: median of RUNS runs taken in
 #     pairs; the tool must take at most 1.3 times the shell's time.
-#  2. 4 processes appending 100 entries each at the same time must add exactly 400 rows.
+#  2. 8 processes appending 200 entries each at the same time against the same 1,600 appends made
+#     one after another: every append must succeed and be stored, and the concurrent run may take
+#     at most 1.1 times the sequential one (median of APPEND_ROUNDS rounds taken in pairs).
 # Builds a Release tree with its own product folder (build/bench); never touches /orvel_k2.
 # Usage: bench/log_bench.sh [build-dir]     Results: bench/log_bench_results.md
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/bench}
 runs=${RUNS:-15}
+append_rounds=${APPEND_ROUNDS:-3}
 results=bench/log_bench_results.md
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLOCAL_PATHS=ON -DPROGRAMS=tessivane_log >/dev/null
@@ -35,6 +38,7 @@ day_to=$((day_from + 86399))
 sql_all='SELECT * FROM `logs` ORDER BY date DESC LIMIT 100'
 sql_day="SELECT * FROM \`logs\` WHERE date BETWEEN $day_from AND $day_to ORDER BY date DESC LIMIT 1000"
 
+load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
 calc() { awk "BEGIN { printf \"%.6f\", $* }"; }
 seconds_of() {  # runs "$@" with output to /dev/null, prints its wall time in seconds
   local t0=$EPOCHREALTIME
@@ -71,23 +75,59 @@ failed=0
 compare "search_all" search_all -- "$sql_all"
 compare "search_by_date, one day" search_by_date "$day_from" "$day_to" -- "$sql_day"
 
-before=$(sqlite3 "$db" 'SELECT count(*) FROM logs')
-t0=$EPOCHREALTIME
-for p in 1 2 3 4; do
-  ( for i in $(seq 100); do "$tool" append "bench$p" K2-BENCH append "process $p entry $i"; done ) &
-done
+writers=8
+each=200
+total=$((writers * each))
+count_rows() { sqlite3 "$db" 'SELECT count(*) FROM logs'; }
 append_failed=0
-for p in 1 2 3 4; do wait -n || append_failed=1; done
-append_s=$(calc "$EPOCHREALTIME - $t0")
-after=$(sqlite3 "$db" 'SELECT count(*) FROM logs')
-added=$((after - before))
-[ "$added" = 400 ] && [ "$append_failed" = 0 ] || failed=1
+append_lost=0
+one_by_one() {  # round: the appends one after another
+  local i
+  for i in $(seq "$total"); do
+    "$tool" append bench K2-BENCH sequential "round $1 entry $i" || append_failed=$((append_failed + 1))
+  done
+}
+together() {  # round: the appends by $writers processes at once
+  local p rc
+  for p in $(seq "$writers"); do
+    ( f=0
+      for i in $(seq "$each"); do
+        "$tool" append "bench$p" K2-BENCH concurrent "round $1 entry $i" 2>/dev/null || f=$((f + 1))
+      done
+      exit "$f" ) &
+  done
+  for p in $(seq "$writers"); do
+    rc=0; wait -n || rc=$?
+    append_failed=$((append_failed + rc))
+  done
+}
+timed_round() {  # function round: prints its wall time; counts rows it failed to add
+  local before t0 after
+  before=$(count_rows)
+  t0=$EPOCHREALTIME
+  "$1" "$2"
+  calc "$EPOCHREALTIME - $t0" >"$tmp.time"
+  after=$(count_rows)
+  [ $((after - before)) = "$total" ] || append_lost=$((append_lost + total - (after - before)))
+}
+seq_times=() con_times=()
+for round in $(seq "$append_rounds"); do
+  timed_round one_by_one "$round"; seq_times+=("$(cat "$tmp.time")")
+  timed_round together "$round"; con_times+=("$(cat "$tmp.time")")
+done
+rm -f "$tmp.time"
+seq_s=$(median "${seq_times[@]}")
+con_s=$(median "${con_times[@]}")
+append_ratio=$(calc "$con_s / $seq_s")
+[ "$append_failed" = 0 ] && [ "$append_lost" = 0 ] || failed=1
+if [ "$(calc "($append_ratio > 1.1)")" != 0.000000 ]; then failed=1; fi
 
 {
   echo "# tessivane_log benchmark"
   echo
   echo "Measured $(date -u +%Y-%m-%d) by \`bench/log_bench.sh\` on $(nproc) cores, $(sqlite3 --version | cut -d' ' -f1) shell,"
-  echo "Release build; database of $rows entries over 365 days with the shipped schema (index on \`date\`)."
+  echo "Release build; database of $rows entries over 365 days with the shipped schema (index on \`date\`);"
+  echo "load average at the start: $load_at_start (other work on the machine slows every fsync)."
   echo
   echo "Whole processes, output to /dev/null, median of $runs runs each, tool and shell run in turn:"
   echo
@@ -95,8 +135,18 @@ added=$((after - before))
   echo "|---|---|---|---|---|"
   cat "$tmp"
   echo
-  echo "4 processes appending 100 entries each at the same time: $added rows added (400 expected),"
-  printf 'in %.1f s.\n' "$append_s"
+  echo "Appends, median of $append_rounds rounds; in each round $total appends one after another, then"
+  echo "$writers processes appending $each entries each at the same time:"
+  echo
+  echo "| appends | wall time | per append |"
+  echo "|---|---|---|"
+  printf '| %d one after another | %.2f s | %.2f ms |\n' "$total" "$seq_s" "$(calc "$seq_s * 1000 / $total")"
+  printf '| %d x %d at the same time | %.2f s | %.2f ms |\n' "$writers" "$each" "$con_s" \
+    "$(calc "$con_s * 1000 / $total")"
+  echo
+  printf 'At the same time / one after another: %.2f (limit 1.1); failed appends: %d, rows lost: %d\n' \
+    "$append_ratio" "$append_failed" "$append_lost"
+  echo "(all rounds: one after another ${seq_times[*]} s; at the same time ${con_times[*]} s)."
 } >"$results"
 cat "$results"
 exit "$failed"

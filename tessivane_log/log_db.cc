@@ -1,6 +1,6 @@
 #include "log_db.h"
 
-#include <unistd.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -10,16 +10,29 @@
 
 namespace {
 
-constexpr int kBusySeconds = 10;
+int64_t now_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
-int retry_until_deadline(void* deadline, int /*count*/) {
-    if (time(nullptr) >= *static_cast<const time_t*>(deadline)) return 0;
-    sleep(1);
+int retry_until_deadline(void* deadline, int retry) {
+    const int64_t wait = busy_wait_ms(retry, *static_cast<const int64_t*>(deadline) - now_ms());
+    if (wait == 0) return 0;
+    const timespec pause{static_cast<time_t>(wait / 1000),
+                         static_cast<long>(wait % 1000) * 1000000};
+    nanosleep(&pause, nullptr);
     return 1;
 }
 
 void report_failure(const char* what, sqlite3* db) {
     std::fprintf(stderr, "db::%s() failed: %s\n", what, sqlite3_errmsg(db));
+}
+
+stmt_ptr prepare(sqlite3* db, const char* sql, const char* what) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) report_failure(what, db);
+    return stmt_ptr(raw);
 }
 
 // Steps stmt to its end, printing every row; reports a statement that stops with an error.
@@ -35,65 +48,56 @@ void print_rows(sqlite3* db, sqlite3_stmt* stmt, const char* unknown_type_format
 
 }  // namespace
 
+int64_t busy_wait_ms(int retry, int64_t left_ms) {
+    if (left_ms <= 0) return 0;
+    const int64_t grown = int64_t{1} << std::clamp(retry, 0, 20);
+    return std::min({grown, kLongestBusyWaitMs, left_ms});
+}
+
 bool open_log_db(log_db_s& log, const char* path) {
-    log.deadline = time(nullptr) + kBusySeconds;
-    const int rc = sqlite3_open_v2(path, &log.db, SQLITE_OPEN_READWRITE, nullptr);
+    log.deadline_ms = now_ms() + kBusyDeadlineMs;
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path, &raw, SQLITE_OPEN_READWRITE, nullptr);
+    log.db.reset(raw);
     if (rc != SQLITE_OK) {
         std::printf("db::open() failed %s, %d \n", path, rc);
         std::fflush(stdout);
-        close_log_db(log);
+        log.db.reset();
         return false;
     }
-    sqlite3_busy_handler(log.db, retry_until_deadline, &log.deadline);
+    sqlite3_busy_handler(raw, retry_until_deadline, &log.deadline_ms);
     return true;
 }
 
-void close_log_db(log_db_s& log) {
-    sqlite3_close(log.db);
-    log.db = nullptr;
-}
-
 bool append_entry(log_db_s& log, const log_entry_s& e) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(log.db, PSTMT_INSERT_LINE, -1, &stmt, nullptr) != SQLITE_OK) {
-        report_failure("append", log.db);
-        return false;
-    }
-    auto bind_field = [stmt](int index, const char* field, size_t size) {
-        sqlite3_bind_text(stmt, index, field, static_cast<int>(field_length(field, size)),
+    const stmt_ptr stmt = prepare(log.db.get(), PSTMT_INSERT_LINE, "append");
+    if (!stmt) return false;
+    auto bind_field = [&stmt](int index, const char* field, size_t size) {
+        sqlite3_bind_text(stmt.get(), index, field, static_cast<int>(field_length(field, size)),
                           SQLITE_STATIC);
     };
-    sqlite3_bind_int64(stmt, 1, e.date);
+    sqlite3_bind_int64(stmt.get(), 1, e.date);
     bind_field(2, e.text1, sizeof e.text1);
     bind_field(3, e.text2, sizeof e.text2);
     bind_field(4, e.text3, sizeof e.text3);
     bind_field(5, e.message, sizeof e.message);
-    const bool stored = sqlite3_step(stmt) == SQLITE_DONE;
-    if (!stored) report_failure("append", log.db);
-    sqlite3_finalize(stmt);
+    const bool stored = sqlite3_step(stmt.get()) == SQLITE_DONE;
+    if (!stored) report_failure("append", log.db.get());
     return stored;
 }
 
 void search_all(log_db_s& log, int32_t limit) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(log.db, PSTMT_SEARCH_ALL, -1, &stmt, nullptr) != SQLITE_OK) {
-        report_failure("search", log.db);
-        return;
-    }
-    sqlite3_bind_int(stmt, 1, limit);
-    print_rows(log.db, stmt, "error: Not known type :%d\n");
-    sqlite3_finalize(stmt);
+    const stmt_ptr stmt = prepare(log.db.get(), PSTMT_SEARCH_ALL, "search");
+    if (!stmt) return;
+    sqlite3_bind_int(stmt.get(), 1, limit);
+    print_rows(log.db.get(), stmt.get(), "error: Not known type :%d\n");
 }
 
 void search_range(log_db_s& log, int64_t from, int64_t to, int32_t limit) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(log.db, PSTMT_SEARCH_RANGE, -1, &stmt, nullptr) != SQLITE_OK) {
-        report_failure("search", log.db);
-        return;
-    }
-    sqlite3_bind_int64(stmt, 1, std::min(from, to));
-    sqlite3_bind_int64(stmt, 2, std::max(from, to));
-    sqlite3_bind_int(stmt, 3, limit);
-    print_rows(log.db, stmt, "error: Unknown column type: %d\n");
-    sqlite3_finalize(stmt);
+    const stmt_ptr stmt = prepare(log.db.get(), PSTMT_SEARCH_RANGE, "search");
+    if (!stmt) return;
+    sqlite3_bind_int64(stmt.get(), 1, std::min(from, to));
+    sqlite3_bind_int64(stmt.get(), 2, std::max(from, to));
+    sqlite3_bind_int(stmt.get(), 3, limit);
+    print_rows(log.db.get(), stmt.get(), "error: Unknown column type: %d\n");
 }

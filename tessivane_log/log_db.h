@@ -4,7 +4,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <ctime>
+#include <memory>
 
 #include "log_entry.h"
 
@@ -13,17 +13,39 @@ inline constexpr char PSTMT_SEARCH_ALL[] = "SELECT * FROM `logs` ORDER BY date D
 inline constexpr char PSTMT_SEARCH_RANGE[] =
     "SELECT * FROM `logs` WHERE date BETWEEN ? AND ? ORDER BY date DESC LIMIT ?";
 
+// How long a locked database is waited for, counted from the open.
+inline constexpr int64_t kBusyDeadlineMs = 10000;
+// The longest single wait: a writer that lost a round to another short append looks again
+// soon, so only a database held until the deadline makes an append fail. Longer waits leave the
+// database idle between appends while every writer sleeps (with 20 ms, eight writers took four
+// times as long as the same appends made one after another); a retry costs a few system calls.
+inline constexpr int64_t kLongestBusyWaitMs = 2;
+
+struct db_closer {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct stmt_finalizer {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using db_ptr = std::unique_ptr<sqlite3, db_closer>;
+using stmt_ptr = std::unique_ptr<sqlite3_stmt, stmt_finalizer>;
+
 struct log_db_s {
-    sqlite3* db = nullptr;
-    time_t deadline = 0;  // read by the busy handler for as long as db is open
+    // Declared before db, so it outlives the connection whose busy handler reads it.
+    int64_t deadline_ms = 0;  // on the monotonic clock
+    db_ptr db;
 };
 
 // Opens an existing database read-write; never creates it (a missing file stays missing and is
-// reported). Installs the busy handler that retries once a second until 10 s after this call.
+// reported). Installs the busy handler that retries until kBusyDeadlineMs after this call.
 // On failure prints "db::open() failed <path>, <code> \n" on standard output and returns false;
-// nothing is left open.
+// nothing is left open. The connection closes with log.
 bool open_log_db(log_db_s& log, const char* path);
-void close_log_db(log_db_s& log);
+
+// The busy handler's schedule: how many milliseconds to wait before retry number `retry`
+// (0 for the first) when left_ms remain before the deadline; 0 means give up. The waits grow
+// from 1 ms, never pass kLongestBusyWaitMs and never reach past the deadline.
+int64_t busy_wait_ms(int retry, int64_t left_ms);
 
 // Inserts one entry. Returns false, after one line naming the SQLite cause on standard error,
 // when the entry was not stored (table missing, still locked at the deadline, read-only, full).

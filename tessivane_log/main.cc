@@ -17,9 +17,7 @@ int run_append(int argc, char** argv) {
     log_db_s log;
     if (!open_log_db(log, LOG_DB_PATH)) return kFailure;
     const log_entry_s entry = make_entry(time(nullptr), argv[2], argv[3], argv[4], argv[5]);
-    const bool stored = append_entry(log, entry);
-    close_log_db(log);
-    return stored ? 0 : kFailure;
+    return append_entry(log, entry) ? 0 : kFailure;
 }
 
 int run_search_all(int argc, char** argv) {
@@ -27,7 +25,6 @@ int run_search_all(int argc, char** argv) {
     log_db_s log;
     if (!open_log_db(log, LOG_DB_PATH)) return 0;
     search_all(log, limit);
-    close_log_db(log);
     return 0;
 }
 
@@ -39,7 +36,6 @@ int run_search_by_date(int argc, char** argv) {
     log_db_s log;
     if (!open_log_db(log, LOG_DB_PATH)) return 0;
     search_range(log, from, to, limit);
-    close_log_db(log);
     return 0;
 }
 

@@ -28,11 +28,10 @@ int fail(int status, const std::string& message) {
     return status;
 }
 
-// Parses the open file fp, closes it, and checks for an object root: 0 or the exit status.
+// Parses the open file fp and checks for an object root: 0 or the exit status.
 int read_protocol(std::FILE* fp, const std::string& path, rapidjson::Document& doc) {
     std::string error;
     const json_read_e read = parse_json_file(fp, path, doc, error);
-    std::fclose(fp);
     if (read != json_read_e::ok)
         return fail(read == json_read_e::invalid ? kInvalid : kCannotOpen, error);
     if (!doc.IsObject())
@@ -41,33 +40,47 @@ int read_protocol(std::FILE* fp, const std::string& path, rapidjson::Document& d
 }
 
 int read_default(const std::string& path, rapidjson::Document& doc) {
-    std::FILE* fp = std::fopen(path.c_str(), "rb");
+    file_ptr fp;
     struct stat st {};
-    if (fp && fstat(fileno(fp), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::fclose(fp);
-        fp = nullptr;
+    if (open_regular_file(path, fp, st) != json_open_e::ok) {
+        return fail(kCannotOpen, "Cannot open source json: " + path);
     }
-    if (!fp) return fail(kCannotOpen, "Cannot open source json: " + path);
-    return read_protocol(fp, path, doc);
+    return read_protocol(fp.get(), path, doc);
 }
 
+int cannot_open_target(const std::string& path, const char* reason) {
+    return fail(kCannotOpen, "Cannot open target json: " + path + ": " + reason);
+}
+
+// Runs with the folder of the file it replaces locked from before the target is read until
+// after the rename, so that merges into one target at the same time each keep their additions.
 int merge_into(const std::string& target_path, const std::string& src_path,
                const rapidjson::Value& src) {
     std::string error;
-    const int fd = open(target_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
-        return replace_json_file(target_path, src, nullptr, error) ? 0 : fail(kCannotOpen, error);
-    }
+    // A symbolic link stays a link: the file it points to is the one replaced.
+    char resolved[PATH_MAX];
+    const std::string path = realpath(target_path.c_str(), resolved) ? resolved : target_path;
+    const unique_fd lock = lock_folder_of(path, error);
+    if (lock.get() < 0) return fail(kCannotOpen, error);
+
+    file_ptr fp;
     struct stat st {};
-    std::FILE* fp = nullptr;
-    if (fd < 0 || fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || !(fp = fdopen(fd, "rb"))) {
-        const int reason = fd >= 0 && S_ISDIR(st.st_mode) ? EISDIR : errno;
-        if (fd >= 0) close(fd);
-        return fail(kCannotOpen,
-                    "Cannot open target json: " + target_path + ": " + std::strerror(reason));
+    switch (open_regular_file(target_path, fp, st)) {
+        case json_open_e::ok:
+            break;
+        case json_open_e::missing:
+            remove_stale_temps(lock.get(), target_path);
+            return replace_json_file(target_path, src, nullptr, error) ? 0
+                                                                       : fail(kCannotOpen, error);
+        case json_open_e::not_regular:
+            return cannot_open_target(
+                target_path, S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file");
+        case json_open_e::failed:
+            return cannot_open_target(target_path, std::strerror(errno));
     }
     rapidjson::Document target;
-    if (const int status = read_protocol(fp, target_path, target)) return status;
+    if (const int status = read_protocol(fp.get(), target_path, target)) return status;
+    fp.reset();
 
     const merge_result_s merged = merge_protocol(target, src);
     if (!merged.ok) {
@@ -76,13 +89,11 @@ int merge_into(const std::string& target_path, const std::string& src_path,
                                   merged.member + " is not an object");
     }
     if (!merged.changed) return 0;
-    // A symbolic link stays a link: the file it points to is the one replaced.
-    char resolved[PATH_MAX];
-    const std::string path = realpath(target_path.c_str(), resolved) ? resolved : target_path;
     if (access(path.c_str(), W_OK) != 0) {
         return fail(kCannotOpen,
                     "Cannot write target json: " + target_path + ": " + std::strerror(errno));
     }
+    remove_stale_temps(lock.get(), path);
     return replace_json_file(path, target, &st, error) ? 0 : fail(kCannotOpen, error);
 }
 

@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/files.h"
@@ -14,6 +18,10 @@
 namespace {
 
 const std::string kDb = LOG_DB_PATH;
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 std::vector<std::string> split_lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -204,6 +212,77 @@ TEST_F(LogTool, AppendToLockedDatabaseFailsAfterDeadline) {
     EXPECT_GE(took, 9);
     EXPECT_LE(took, 13);
     EXPECT_TRUE(stored_rows().empty());
+}
+
+// A lock that is released well before the deadline must not cost the writer whole seconds.
+TEST_F(LogTool, AppendGoesThroughSoonAfterALockIsReleased) {
+    create_table();
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(kDb.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const auto start = std::chrono::steady_clock::now();
+    std::thread release([holder] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    });
+    const run_result_s r = run({"append", "a", "b", "c", "d"});
+    const double took = seconds_since(start);
+    release.join();
+    sqlite3_close(holder);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(stored_rows().size(), 1u);
+    EXPECT_GE(took, 1.2);
+    EXPECT_LT(took, 1.7);
+}
+
+// Writers that only wait for each other's short appends all get through, and together they take
+// about as long as the same appends made one after another.
+TEST_F(LogTool, ConcurrentAppendsAreAllStoredWithoutSlowingDown) {
+    exec(read_file(LOG_SCHEMA_FILE));
+    constexpr int kWriters = 8;
+    constexpr int kEach = 25;
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kWriters * kEach; ++i) {
+        ASSERT_EQ(run({"append", "alone", "x", "y", std::to_string(i)}).status, 0);
+    }
+    const double one_after_another = seconds_since(start);
+    exec("DELETE FROM logs");
+
+    // Bounded: a writer stops starting appends once the run is far beyond any sound figure.
+    const double budget = 4 * one_after_another + 20;
+    std::atomic<int> failed{0}, not_run{0};
+    std::vector<std::thread> writers;
+    start = std::chrono::steady_clock::now();
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            for (int i = 0; i < kEach; ++i) {
+                if (seconds_since(start) > budget) {
+                    not_run += kEach - i;
+                    return;
+                }
+                const run_result_s r = run({"append", "w" + std::to_string(w), "x", "y",
+                                            std::to_string(i)});
+                if (r.status != 0 || !r.err.empty()) ++failed;
+            }
+        });
+    }
+    for (std::thread& t : writers) t.join();
+    const double together = seconds_since(start);
+
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(not_run, 0);
+    std::set<std::string> stored;
+    for (const std::string& row : stored_rows()) stored.insert(row.substr(row.find('|')));
+    for (int w = 0; w < kWriters; ++w) {
+        for (int i = 0; i < kEach; ++i) {
+            EXPECT_EQ(stored.count("|w" + std::to_string(w) + "|x|y|" + std::to_string(i)), 1u)
+                << "writer " << w << " entry " << i;
+        }
+    }
+    EXPECT_EQ(stored.size(), static_cast<size_t>(kWriters * kEach));
+    EXPECT_LT(together, 1.25 * one_after_another + 0.5)
+        << "one after another " << one_after_another << " s, together " << together << " s";
 }
 
 TEST_F(LogTool, SearchAllPrintsNewestFirstWithDefaultLimit) {

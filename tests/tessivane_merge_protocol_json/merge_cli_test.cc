@@ -4,8 +4,15 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/files.h"
@@ -232,6 +239,163 @@ TEST_F(MergeTool, WrongShapeIsRejected) {
                            "\n");
     ASSERT_TRUE(write_file(src_, "42"));
     expect_rejected(3, "Invalid protocol JSON in " + src_ + ": the root is not an object\n");
+}
+
+// Every run that reports success has its additions in the final file, however the runs overlap.
+TEST_F(MergeTool, ConcurrentMergesIntoOneTargetKeepEveryAddition) {
+    constexpr int kRuns = 8;
+    // Big enough that reading, merging and writing overlap between the runs.
+    std::string filler;
+    for (int i = 0; i < 3000; ++i) filler += ",\"f" + std::to_string(i) + "\":" + std::to_string(i);
+    for (int run = 0; run < kRuns; ++run) {
+        ASSERT_TRUE(write_file(dir_ + "/default" + std::to_string(run) + ".json",
+                               R"({"M":{"shared":{"x":1)" + filler + R"(},"p)" +
+                                   std::to_string(run) + R"(":{"v":)" + std::to_string(run) +
+                                   "}}}"));
+    }
+    for (int round = 0; round < 4; ++round) {
+        ASSERT_TRUE(write_file(target_, R"({"M":{}})"));
+        std::vector<run_result_s> results(kRuns);
+        std::vector<std::thread> runs;
+        for (int run = 0; run < kRuns; ++run) {
+            runs.emplace_back([&, run] {
+                run_options_s opt;
+                opt.timeout_s = 30;
+                results[run] = run_program(
+                    {MERGE_TOOL, dir_ + "/default" + std::to_string(run) + ".json", target_}, opt);
+            });
+        }
+        for (std::thread& t : runs) t.join();
+        const std::string merged = read_file(target_);
+        for (int run = 0; run < kRuns; ++run) {
+            EXPECT_EQ(results[run].status, 0) << results[run].err;
+            const std::string added = "\"p" + std::to_string(run) + "\": {\n";
+            EXPECT_NE(merged.find(added), std::string::npos) << "round " << round << " run " << run;
+        }
+        EXPECT_EQ(files(), kRuns + 1) << "round " << round;
+    }
+}
+
+TEST_F(MergeTool, FifoIsRefusedWithoutWaiting) {
+    ASSERT_TRUE(write_file(src_, R"({"A":{"p":{}}})"));
+    ASSERT_EQ(mkfifo(target_.c_str(), 0644), 0);
+    run_options_s opt;
+    opt.timeout_s = 10;
+    const auto start = std::chrono::steady_clock::now();
+    run_result_s r = run_program({MERGE_TOOL, src_, target_}, opt);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "Cannot open target json: " + target_ + ": not a regular file\n");
+
+    const std::string fifo_src = dir_ + "/fifo_default.json";
+    ASSERT_EQ(mkfifo(fifo_src.c_str(), 0644), 0);
+    fs::remove(target_);
+    r = run_program({MERGE_TOOL, fifo_src, target_}, opt);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "Cannot open source json: " + fifo_src + "\n");
+    EXPECT_FALSE(file_exists(target_));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5);
+}
+
+// What a killed run left behind goes; a temporary file that may still be written, a link, and
+// what belongs to another target stay.
+TEST_F(MergeTool, StaleTemporaryFilesOfTheTargetAreRemoved) {
+    ASSERT_TRUE(write_file(src_, R"({"A":{"p":{"x":1}}})"));
+    ASSERT_TRUE(write_file(target_, R"({"A":{}})"));
+    const std::string linked = dir_ + "/linked.json";
+    ASSERT_TRUE(write_file(linked, "keep"));
+    const std::string stale = dir_ + "/.target.json.merge-a1B2c3";
+    const std::string fresh = dir_ + "/.target.json.merge-d4E5f6";
+    const std::string link = dir_ + "/.target.json.merge-g7H8i9";
+    const std::string other = dir_ + "/.other.json.merge-j1K2l3";
+    const std::string folder = dir_ + "/.target.json.merge-m4N5o6";
+    ASSERT_TRUE(write_file(stale, "{\"half"));
+    ASSERT_TRUE(write_file(fresh, "{\"half"));
+    ASSERT_TRUE(write_file(other, "{\"half"));
+    fs::create_symlink(linked, link);
+    fs::create_directory(folder);
+    const timeval two_minutes_ago[2] = {{time(nullptr) - 120, 0}, {time(nullptr) - 120, 0}};
+    for (const std::string& path : {stale, other, folder, linked}) {
+        ASSERT_EQ(utimes(path.c_str(), two_minutes_ago), 0);
+    }
+    ASSERT_EQ(lutimes(link.c_str(), two_minutes_ago), 0);
+
+    EXPECT_EQ(merge(src_, target_).status, 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(stale)));
+    EXPECT_TRUE(file_exists(fresh));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(read_file(linked), "keep");
+    EXPECT_TRUE(file_exists(other));
+    EXPECT_TRUE(fs::is_directory(folder));
+
+    // A target that does not exist yet is cleaned up after the same way.
+    fs::remove(target_);
+    ASSERT_TRUE(write_file(stale, "{\"half"));
+    ASSERT_EQ(utimes(stale.c_str(), two_minutes_ago), 0);
+    EXPECT_EQ(merge(src_, target_).status, 0);
+    EXPECT_FALSE(file_exists(stale));
+}
+
+TEST_F(MergeTool, TextThatIsNotUnicodeIsInvalidJson) {
+    ASSERT_TRUE(write_file(target_, R"({"A":{}})"));
+    ASSERT_TRUE(write_file(src_, "{\"A\":{\"p\":{\"name\":\"Zellz\xe4hlung\"}}}"));
+    expect_rejected(3, "Invalid JSON in " + src_ + " at offset 24: Invalid encoding in string.\n");
+    ASSERT_TRUE(write_file(src_, "{\"A\":{\"p\":{\"\xc0\xaf\":1}}}"));
+    expect_rejected(3, "Invalid JSON in " + src_ + " at offset 12: Invalid encoding in string.\n");
+    ASSERT_TRUE(write_file(src_, R"({"A":{"p":{"s":"\udc00"}}})"));
+    expect_rejected(3, "Invalid JSON in " + src_ + ": a string escapes an unpaired surrogate\n");
+
+    ASSERT_TRUE(write_file(src_, R"({"A":{"p":{"x":1}}})"));
+    ASSERT_TRUE(write_file(target_, "{\"A\":{\"p\":{\"y\":\"\xed\xa0\x80\"}}}"));
+    expect_rejected(3,
+                    "Invalid JSON in " + target_ + " at offset 16: Invalid encoding in string.\n");
+
+    // Characters beyond the basic plane, raw or as an escaped pair, are fine.
+    ASSERT_TRUE(write_file(target_, "{\"A\":{\"p\":{\"y\":\"\xf0\x9f\x98\x80\\ud83d\\ude00\"}}}"));
+    EXPECT_EQ(merge(src_, target_).status, 0);
+    EXPECT_NE(read_file(target_).find("\"y\": \"\xf0\x9f\x98\x80\xf0\x9f\x98\x80\""),
+              std::string::npos);
+}
+
+// Numbers the target already has read back as the same doubles after a rewrite, and every number
+// is written in a form that reads back to the value it came from.
+TEST_F(MergeTool, RewritingKeepsEveryNumberExactly) {
+    std::mt19937_64 random(20261209);
+    std::vector<double> values = {123456789.12345679, 0.1, 5e-324, 1.7976931348623157e308,
+                                  2.2250738585072014e-308, 9007199254740993.0};
+    std::uniform_real_distribution<double> ordinary(0, 1e9);
+    while (values.size() < 800) {
+        if (values.size() % 2) {
+            values.push_back(ordinary(random));
+        } else {
+            const uint64_t bits = random();
+            double d;
+            std::memcpy(&d, &bits, sizeof d);
+            if (std::isfinite(d)) values.push_back(d);
+        }
+    }
+    std::string target = "{\"M\":{\"P\":{";
+    for (size_t i = 0; i < values.size(); ++i) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.17g", values[i]);
+        target += (i ? ",\"d" : "\"d") + std::to_string(i) + "\":" + text;
+    }
+    ASSERT_TRUE(write_file(target_, target + "}}}"));
+    ASSERT_TRUE(write_file(src_, R"({"M":{"P":{"added":1}}})"));
+    ASSERT_EQ(merge(src_, target_).status, 0);
+
+    const std::string merged = read_file(target_);
+    ASSERT_NE(merged.find("\"added\": 1"), std::string::npos);
+    for (size_t i = 0; i < values.size(); ++i) {
+        const std::string key = "\"d" + std::to_string(i) + "\": ";
+        const size_t at = merged.find(key);
+        ASSERT_NE(at, std::string::npos) << key;
+        const char* number = merged.c_str() + at + key.size();
+        EXPECT_EQ(std::strtod(number, nullptr), values[i])
+            << std::string(number, std::strcspn(number, ",\n")) << " was written for "
+            << target.substr(target.find(key.substr(0, key.size() - 1)), 30);
+    }
 }
 
 }  // namespace
