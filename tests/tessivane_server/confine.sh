@@ -20,11 +20,11 @@ done
 [ $# -gt 1 ] || { echo "usage: confine.sh WRITABLE_DIR... -- COMMAND [ARG...]" >&2; exit 2; }
 shift
 
-# Field 5 of mountinfo is the mount point (octal escapes for blanks are left alone: such mounts
-# stay as they are, which only weakens the confinement, never the daemon).
+# Field 5 of mountinfo is the mount point. A point with an octal escape (a blank in its name)
+# stays as it is: that weakens the confinement, never the daemon.
 for point in $(awk '{ print $5 }' /proc/self/mountinfo | sort -u); do
   case "$point" in
-    /proc | /proc/* | /sys | /sys/* | /dev | /dev/*) continue ;;
+    /proc | /proc/* | /sys | /sys/* | /dev | /dev/* | *\\*) continue ;;
   esac
   if printf '%s\n' "$writable" | grep -qxF -- "$point"; then
     continue
