@@ -1,4 +1,4 @@
-// The one place that holds the program's version text.
+// The program's version text: the project's version, defined by the build.
 #pragma once
 
-inline constexpr char kLogVersion[] = "1.3.5";
+inline constexpr char kLogVersion[] = ORVEL_K2_VERSION;

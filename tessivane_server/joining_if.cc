@@ -120,7 +120,7 @@ follow_up_e handle_request(int sock, const msg_header_s& header, sockaddr_in& fr
     case request_server_version: {
         version_reply_s version{};
         std::snprintf(version.text, sizeof version.text, "<tessivane_server> version : %s\n",
-                      "1.3.5");
+                      ORVEL_K2_VERSION);
         version.checksum = CheckSum(reinterpret_cast<const char*>(&version), sizeof version);
         reply(sock, version, from);
         return follow_up_e::good;

@@ -12,7 +12,7 @@
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "version") == 0) {
-        std::printf("%s version : %s\n", "<tessivane_server>", "1.3.5");
+        std::printf("%s version : %s\n", "<tessivane_server>", ORVEL_K2_VERSION);
         return 0;
     }
     // Whole lines reach a journal or pipe as they are written, not when a buffer fills.

@@ -103,7 +103,7 @@ static_assert(offsetof(password_change_s, password) == 64);
 static_assert(offsetof(password_change_s, checksum) == 128);
 
 struct version_reply_s {
-    char text[64];     // "<tessivane_server> version : 1.3.5\n", zero-filled
+    char text[64];     // "<tessivane_server> version : <version>\n", zero-filled
     int32_t checksum;  // over bytes 0-63
 };
 static_assert(sizeof(version_reply_s) == 68);

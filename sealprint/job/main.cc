@@ -11,7 +11,7 @@
 
 namespace {
 
-const char* const kVersion = "1.3.5";
+const char* const kVersion = ORVEL_K2_VERSION;  // the project version, set by the build
 constexpr int kArgumentCount = 13;
 
 void print_usage(const char* program) {

@@ -214,8 +214,10 @@ daemon_process::~daemon_process() {
     }
 }
 
-void daemon_process::start(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {SERVER_BIN};
+void daemon_process::start(const std::vector<std::string>& args,
+                           const std::vector<std::string>& launcher) {
+    std::vector<std::string> argv = launcher;
+    argv.push_back(SERVER_BIN);
     argv.insert(argv.end(), args.begin(), args.end());
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -334,7 +336,7 @@ void ServerTest::SetUp() {
 }
 
 void ServerTest::start(const std::vector<std::string>& args) {
-    server.start(args);
+    server.start(args, launcher);
     ASSERT_TRUE(server.wait_for_out("joining_if() : Start !!! \n", 10000ms)) << server.out();
     // Port 2001 is bound once it answers.
     udp_client probe;

@@ -83,7 +83,9 @@ std::vector<std::vector<std::string>> tool_calls();
 class daemon_process {
 public:
     ~daemon_process();
-    void start(const std::vector<std::string>& args = {"Version"});
+    // `launcher`: a command line the daemon is started through (it ends by running its arguments).
+    void start(const std::vector<std::string>& args = {"Version"},
+               const std::vector<std::string>& launcher = {});
     bool running() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
     void signal(int signo) const;
@@ -134,5 +136,6 @@ protected:
     void sync(udp_client& client, uint16_t port);
 
     bool private_network = false;
+    std::vector<std::string> launcher;  // see daemon_process::start
     daemon_process server;
 };

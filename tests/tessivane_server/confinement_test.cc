@@ -1,0 +1,127 @@
+// The daemon under the confinement its systemd unit gives it, applied without systemd by
+// confine.sh: a private mount namespace with a read-only root in which only the unit's writable
+// folders are writable, no new privileges and an empty capability bounding set, inside the test's
+// private network namespace. Every kind of work the daemon does must still succeed there.
+#include <signal.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "common/files.h"
+#include "harness.h"
+
+#ifdef ACCOUNT_TOOL_BIN
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The value of the line "<name>:\t<value>" of /proc/<pid>/status.
+std::string status_field(pid_t pid, const std::string& name) {
+    std::istringstream lines(read_file("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(name + ":\t", 0) == 0)
+            return line.substr(name.size() + 2);
+    }
+    return "<missing>";
+}
+
+// The per-mount options of the topmost mount at `point` as the process sees it.
+std::string mount_options(pid_t pid, const std::string& point) {
+    std::istringstream lines(read_file("/proc/" + std::to_string(pid) + "/mountinfo"));
+    std::string options = "<not a mount point>";
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, mount_point, mount_options;
+        fields >> id >> parent >> device >> root >> mount_point >> mount_options;
+        if (mount_point == point)
+            options = mount_options;
+    }
+    return options;
+}
+
+bool has_option(const std::string& options, const std::string& option) {
+    return ("," + options + ",").find("," + option + ",") != std::string::npos;
+}
+
+const std::string default_settings =
+    "{\"Slide type\": \"2\", \"Chamber area\": \"All\", \"Selected chamber\": \"1\", "
+    "\"Combine result\": \"Off\", \"Staining option\": \"Trypan\", "
+    "\"Autofocusing channel in FL\": \"GF\", \"Autofocused counting\": \"Off\", "
+    "\"Autofocus upon slide insertion\": \"On\"}";
+
+class ConfinedServer : public ServerTest {
+protected:
+    void SetUp() override {
+        ServerTest::SetUp();
+        if (!private_network)
+            GTEST_SKIP() << "needs root: private network and mount namespaces";
+        fs::copy_file(ACCOUNT_TOOL_BIN, user_tool, fs::copy_options::overwrite_existing);
+        fs::remove(product_dir + "/users/accounts.db");
+        // The unit's ReadWritePaths: the product folder and the device list's folder.
+        launcher = {CONFINE_SCRIPT, product_dir, fs::path(devlist_file).parent_path().string(),
+                    "--"};
+    }
+};
+
+TEST_F(ConfinedServer, ServesDevicesAccountsAndDeviceListAndStopsInOrder) {
+    // One interface besides loopback: it becomes the primary, so the bridge file is written.
+    const bool primary = add_interface("conf0", "10.98.0.1/24");
+    write_whole(product_dir + "/default/cellcounting_settings.json", default_settings);
+    start();
+    const pid_t pid = server.pid();
+
+    // The confinement is really in place, not silently skipped.
+    EXPECT_EQ(status_field(pid, "NoNewPrivs"), "1");
+    EXPECT_EQ(status_field(pid, "CapBnd"), "0000000000000000");
+    EXPECT_EQ(status_field(pid, "CapEff"), "0000000000000000");
+    EXPECT_NE(fs::read_symlink("/proc/self/ns/mnt"),
+              fs::read_symlink("/proc/" + std::to_string(pid) + "/ns/mnt"));
+    EXPECT_TRUE(has_option(mount_options(pid, "/"), "ro")) << mount_options(pid, "/");
+    EXPECT_TRUE(has_option(mount_options(pid, product_dir), "rw")) << mount_options(pid, product_dir);
+
+    udp_client client;
+    const std::string to = joining_address();
+
+    // A join through the stand-in: it writes its SQLite store under the product folder.
+    client.send(joining_port, header(join_request), to);
+    auto reply = client.ask(joining_port, user_info("lab tech", "S3cret pw", "Lab Tech", 2, 30),
+                            5000ms, to);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(get_i32(*reply, 192), 0) << server.out();
+    EXPECT_TRUE(file_exists(product_dir + "/users/accounts.db"));
+
+    // Failed logins, counted by the stand-in and read back through it.
+    for (int i = 0; i < 3; ++i) {
+        client.send(device_port, header(set_login_fail_request));
+        client.send(device_port, name_record("lab tech"));
+    }
+    client.send(device_port, header(get_login_fail_request));
+    reply = client.ask(device_port, name_record("lab tech"));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(get_i32(*reply, 64), 3);
+
+    // An announcement: answered, and its cell-counting settings copied from the default.
+    reply = client.ask(device_port, announcement("Counter", "SN-CONF", "1.8.4"));
+    ASSERT_TRUE(reply);
+    ASSERT_EQ(reply->size(), 116u);
+    EXPECT_TRUE(checksum_ok(*reply));
+    EXPECT_EQ(text_at(*reply, 0, 32), "Counter");
+    EXPECT_EQ(read_whole(product_dir + "/settings/SN-CONF_cellcounting_settings.json"),
+              default_settings);
+
+    // The device list, replaced at the end of the cycle.
+    ASSERT_TRUE(wait_until([&] { return !read_whole(devlist_file).empty(); }, 7000ms));
+    EXPECT_EQ(read_whole(devlist_file), "127.0.0.1,SN-CONF,1.8.4,Counter\n");
+    if (primary) {
+        EXPECT_EQ(read_whole(product_dir + "/bridge_addr.txt"), "10.98.0.1:22\n");
+    }
+
+    // SIGTERM: the ordered stop.
+    EXPECT_EQ(server.stop(8000ms), 0) << server.out() << server.err();
+    EXPECT_NE(server.out().find("Tessivane_server Exit\n"), std::string::npos) << server.out();
+}
+
+}  // namespace
+
+#endif
