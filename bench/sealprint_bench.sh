@@ -19,7 +19,7 @@
 # Usage: bench/sealprint_bench.sh [build-dir]          Results: bench/sealprint_bench_results.md
 #   OLD_COMMIT  the earlier version (default 1372826, before the artwork was embedded as JPEG);
 #               exported with git archive and built in Release in build/bench-old
-#   OLD_BUILD   an existing Release build folder of the earlier version instead
+#   OLD_BUILD   an existing Release build folder of that commit instead (LOCAL_PATHS=ON)
 #   RUNS (5), TOLERANCE (6), PROFILE (1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -242,7 +242,7 @@ fi
   echo "# sealprint benchmark"
   echo
   echo "Measured $(date -u '+%Y-%m-%d %H:%M') UTC by \`bench/sealprint_bench.sh\` on $(nproc) cores; Release builds"
-  echo "of this tree (\"now\") and of $( [ -n "${OLD_BUILD:-}" ] && echo "$OLD_BUILD" || echo "commit $old_commit") (\"before\"),"
+  echo "of this tree (\"now\") and of commit $old_commit (\"before\"),"
   echo "run alternately in the same session; bundled samples (camera images 1280 × 960), offscreen"
   echo "platform, both with the Ubuntu fonts. Load average before the runs: $load (other work on the"
   echo "machine lengthens wall times; CPU times and the ratios are steadier). Whole processes: wall time,"
