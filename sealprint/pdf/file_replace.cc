@@ -141,7 +141,8 @@ int remove_stale_temporaries(const std::string& folder, const std::string& prefi
         const pid_t pid = pid_in_name(entry->d_name + prefix.size());
         if (pid == 0) continue;
         struct stat st;
-        if (fstatat(dfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (fstatat(dfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(st.st_mode)) continue;
         // A process that still runs (or one we may not signal) keeps its file.
         if (kill(pid, 0) == 0 || errno != ESRCH) continue;
         if (unlinkat(dfd, entry->d_name, 0) == 0) ++removed;

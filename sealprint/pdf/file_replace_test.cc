@@ -36,7 +36,9 @@ protected:
     }
     std::set<std::string> names() {
         std::set<std::string> found;
-        for (const auto& entry : fs::directory_iterator(dir_)) found.insert(entry.path().filename());
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            found.insert(entry.path().filename());
+        }
         return found;
     }
     mode_t mode_of(const std::string& path) {

@@ -127,7 +127,8 @@ void draw_jpeg(HPDF_Doc doc, HPDF_Page page, const QString& path, HPDF_REAL x, H
     QFile file(path);
     QByteArray jpeg;
     if (file.open(QIODevice::ReadOnly)) jpeg = file.readAll();
-    HPDF_Image embedded = HPDF_LoadJpegImageFromMem(
-        doc, reinterpret_cast<const HPDF_BYTE*>(jpeg.constData()), static_cast<HPDF_UINT>(jpeg.size()));
+    HPDF_Image embedded =
+        HPDF_LoadJpegImageFromMem(doc, reinterpret_cast<const HPDF_BYTE*>(jpeg.constData()),
+                                  static_cast<HPDF_UINT>(jpeg.size()));
     HPDF_Page_DrawImage(page, embedded, x, y, w, h);
 }

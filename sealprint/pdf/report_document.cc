@@ -139,8 +139,8 @@ int save_report_document(report_doc_s& rd) {
         status = HPDF_SaveToStream(rd.doc);
     }
     if (status == HPDF_OK) {
-        const replace_outcome_s saved =
-            replace_file(target.toStdString(), kTempPrefix, [&rd](int fd) { return write_stream(rd.doc, fd); });
+        const replace_outcome_s saved = replace_file(
+            target.toStdString(), kTempPrefix, [&rd](int fd) { return write_stream(rd.doc, fd); });
         if (saved.failed != REPLACE_DONE) {
             status = saved.failed == REPLACE_CREATE ? HPDF_FILE_OPEN_ERROR : HPDF_FILE_IO_ERROR;
             haru_error_handler(status, static_cast<HPDF_STATUS>(saved.error), nullptr);

@@ -48,7 +48,8 @@ TEST(HistogramLabels, ClusterAndAxisLabelsFitTheirBoxesWhole) {
     for (const label_s& l : labels) {
         const QImage boxed = label_in_box(l.text, l.width, l.height, l.pixel_size);
         const QImage roomy = label_in_box(l.text, 250, l.height, l.pixel_size);
-        EXPECT_NE(boxed.copy(area), new_canvas().copy(area)) << l.text.toStdString() << " not drawn";
+        EXPECT_NE(boxed.copy(area), new_canvas().copy(area))
+            << l.text.toStdString() << " not drawn";
         EXPECT_EQ(boxed.copy(area), roomy.copy(area)) << l.text.toStdString() << " is cut off";
     }
 }
@@ -60,7 +61,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // As the program registers them at start.
     for (const char* face : {"Ubuntu-L.ttf", "Ubuntu-R.ttf", "Ubuntu-M.ttf"}) {
-        QFontDatabase::addApplicationFont(QStringLiteral(UBUNTU_FONT_DIR "/") + QLatin1String(face));
+        QFontDatabase::addApplicationFont(QStringLiteral(UBUNTU_FONT_DIR "/") +
+                                          QLatin1String(face));
     }
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -16,8 +16,10 @@ namespace {
 
 using SealprintSave = SealprintTest;
 
-bool is_report(const std::string& path) { return read_file(path).compare(0, 7, "%PDF-1.") == 0 &&
-                                                 read_file(path) != kInstrumentPdfBytes; }
+bool is_report(const std::string& path) {
+    const std::string bytes = read_file(path);
+    return bytes.compare(0, 7, "%PDF-1.") == 0 && bytes != kInstrumentPdfBytes;
+}
 
 bool is_link(const std::string& path) {
     struct stat st;
@@ -68,8 +70,9 @@ TEST_F(SealprintSave, LinksPlantedAtPredictableNamesAreNeverFollowed) {
         if (is_link(r.folder + "/" + name)) {
             ++links;
         } else {
-            EXPECT_TRUE(name == "r1.pdf" || name == "r1.csv" || name.find(".tif") != std::string::npos)
-                << name;
+            const bool result_file =
+                name == "r1.pdf" || name == "r1.csv" || name.find(".tif") != std::string::npos;
+            EXPECT_TRUE(result_file) << name;
         }
     }
     EXPECT_EQ(links, static_cast<int>(planted.size()));
@@ -144,8 +147,8 @@ TEST_F(SealprintSave, StaleTemporaryFilesOfDeadRunsAreRemoved) {
 
     run_result_s ran = run_sealprint(job_args(dir_));
     ASSERT_EQ(ran.status, 0) << ran.out;
-    EXPECT_EQ(lines_starting(ran.out, "<sealprint> removed 2 stale temporary file(s) in " + r.folder)
-                  .size(), 1u) << ran.out;
+    const std::string removed = "<sealprint> removed 2 stale temporary file(s) in " + r.folder;
+    EXPECT_EQ(lines_starting(ran.out, removed).size(), 1u) << ran.out;
     EXPECT_FALSE(file_exists(f + ".sealprint-" + dead + "-a1B2c3"));
     EXPECT_FALSE(file_exists(f + ".sealprint-" + dead + ".tmp"));
     EXPECT_EQ(read_file(f + ".sealprint-" + alive + "-d4E5f6"), "being written");
