@@ -1,101 +1,213 @@
 #!/usr/bin/env bash
-# Benchmark of sealprint, whole processes on the bundled samples (Release build, build/bench):
-#  1. wall time, CPU time and peak resident memory of one job on a folder with no result
-#     (start-up and the scan alone), on each sample alone, and on folders of 2 and 20 copies of
-#     the fluorescence viability sample (the heaviest: two camera images on page 1, seven
-#     pictures on page 2); median of RUNS runs (RUNS20 for the two folders);
-#  2. where the time of one result goes: a perf profile (DWARF call graphs) of the viability
-#     sample, as self time per library and inclusive time of the main steps. Skipped without perf.
-# Goal: at most 0.5 s per result, time linear in the number of results, peak memory flat.
-# Never touches /orvel_k2: the build uses LOCAL_PATHS and the samples go to a scratch folder.
-# Usage: bench/sealprint_bench.sh [build-dir]     Results: bench/sealprint_bench_results.md
+# Benchmark of sealprint against an earlier build, whole processes on the bundled samples:
+#  1. wall time, CPU time and peak resident memory of both builds, run alternately in the same
+#     session: a folder with no result (start-up and the scan), a folder of six results of each
+#     sample kind (fluorescence viability, bright-field total count, 3-channel combined), one
+#     fluorescence viability result and a folder of twenty of them; medians of RUNS runs;
+#  2. the size of each sample's report from both builds;
+#  3. the pages compared: every page of the three samples' reports rendered by both builds with
+#     `pdftoppm -r 150`; the text (pdftotext) and every lossless picture (camera images,
+#     histograms, logo: pdfimages) must be identical, and no pixel of the rendered pages may
+#     differ by more than TOLERANCE levels (the page artwork is embedded as JPEG by one build and
+#     decoded by the other, so the reader's JPEG decoder rounds it differently);
+#  4. where the time of one result goes: a perf profile of the new build. Skipped without perf
+#     or with PROFILE=0.
+# Goal: at most 0.2 s per result for every kind, at most 80 MB peak for one and for twenty
+# results, no report larger than before, time linear in the number of results, pages the same.
+# Never touches /orvel_k2: both builds use LOCAL_PATHS and the samples go to a scratch folder.
+#
+# Usage: bench/sealprint_bench.sh [build-dir]          Results: bench/sealprint_bench_results.md
+#   OLD_COMMIT  the earlier version (default 1372826, before the artwork was embedded as JPEG);
+#               exported with git archive and built in Release in build/bench-old
+#   OLD_BUILD   an existing Release build folder of that commit instead (LOCAL_PATHS=ON)
+#   RUNS (5), TOLERANCE (6), PROFILE (1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/bench}
-runs=${RUNS:-9}
-runs20=${RUNS20:-5}
+runs=${RUNS:-5}
+tolerance=${TOLERANCE:-6}
+old_commit=${OLD_COMMIT:-1372826}
 results=bench/sealprint_bench_results.md
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLOCAL_PATHS=ON -DPROGRAMS=sealprint >/dev/null
 cmake --build "$build" -j2 --target sealprint sealprint_samples >/dev/null
-tool="$build/sealprint/job/sealprint"
+old_build=${OLD_BUILD:-}
+if [ -z "$old_build" ]; then
+  old_build=build/bench-old/build
+  if [ ! -x "$old_build/sealprint/job/sealprint" ]; then
+    rm -rf build/bench-old/src
+    mkdir -p build/bench-old/src
+    git archive "$old_commit" | tar -x -C build/bench-old/src
+    cmake -S build/bench-old/src -B "$old_build" -DCMAKE_BUILD_TYPE=Release -DLOCAL_PATHS=ON \
+      -DPROGRAMS=sealprint >/dev/null
+    cmake --build "$old_build" -j2 --target sealprint >/dev/null
+  fi
+fi
+new_tool="$build/sealprint/job/sealprint"
+old_tool="$old_build/sealprint/job/sealprint"
+# Both builds must draw the histogram labels in the same face: give the earlier build the
+# Ubuntu fonts in the folder it was built to read.
+old_fonts=$(sed -n 's/^UBUNTU_FONT_DIR:PATH=//p' "$old_build/CMakeCache.txt")
+if [ -n "$old_fonts" ] && [ ! -e "$old_fonts/Ubuntu-R.ttf" ]; then
+  mkdir -p "$old_fonts"
+  cp samples/fonts/ubuntu/Ubuntu-[LRM].ttf "$old_fonts/"
+fi
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-
 "$build/samples/sealprint_samples" "$work/samples" >/dev/null
 kinds=(fl_viability bf_total_count fl_3channel_combined)
+mkdir -p "$work/empty"
 for kind in "${kinds[@]}"; do
-  mkdir -p "$work/one_$kind"
-  cp -r "$work/samples/$kind" "$work/one_$kind/"
+  for i in 1 2 3 4 5 6; do mkdir -p "$work/six_$kind"; cp -r "$work/samples/$kind" "$work/six_$kind/r$i"; done
 done
-mkdir -p "$work/two" "$work/twenty" "$work/empty"
-for i in 1 2; do cp -r "$work/samples/fl_viability" "$work/two/r$i"; done
+mkdir -p "$work/one" "$work/twenty"
+cp -r "$work/samples/fl_viability" "$work/one/r1"
 for i in $(seq -w 1 20); do cp -r "$work/samples/fl_viability" "$work/twenty/r$i"; done
 
 calc() { awk "BEGIN { printf \"%.6f\", $* }"; }
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {printf "%.6f", a[int((NR+1)/2)]}'; }
 
-# One job on folder $1 as the calling software starts it; sets `seconds`, `cpu` (user + system
-# seconds, which other work on the machine barely changes) and `peak_kb`.
-# $2 = 1 when the job must succeed (a folder with results).
+# tool, folder, level, must succeed (1/0): one job as the calling software starts it; sets
+# `seconds`, `cpu` (user + system) and `peak_kb`.
 run_once() {
   local t0=$EPOCHREALTIME status=0
-  SUMMONED_BY_FILELIST=1 /usr/bin/time -f '%U %S %M' -o "$work/usage" "$tool" jdoe 4a6f686e20446f65 user "$1" \
-    _ _ "" _ _ "" _ _ "" >"$work/log" 2>&1 || status=$?
+  SUMMONED_BY_FILELIST=1 /usr/bin/time -f '%U %S %M' -o "$work/usage" "$1" jdoe 4a6f686e20446f65 "$3" \
+    "$2" _ _ "" _ _ "" _ _ "" >"$work/log" 2>&1 || status=$?
   seconds=$(calc "$EPOCHREALTIME - $t0")
   read -r user sys peak_kb < <(tail -n 1 "$work/usage")
   cpu=$(calc "$user + $sys")
-  if [ "$2" = 1 ] && { [ "$status" != 0 ] || ! grep -q '^Generate PDF succeed' "$work/log"; }; then
-    echo "sealprint failed on $1:" >&2
+  if [ "$4" = 1 ] && { [ "$status" != 0 ] || ! grep -q '^Generate PDF succeed' "$work/log"; }; then
+    echo "$1 failed on $2:" >&2
     tail -n 5 "$work/log" >&2
     exit 1
   fi
 }
 
-# name, folder, number of results, runs: one table row; sets `median_s`.
+# name, folder, number of results: both builds alternately, RUNS times each after a warm-up;
+# one table row. Sets new_s, old_s (median wall), new_kb, old_kb (median peak).
 measure() {
-  local name=$1 folder=$2 results_in=$3 n=$4 times=() cpus=() peaks=()
-  run_once "$folder" "$([ "$results_in" -gt 0 ] && echo 1 || echo 0)"  # warm the page cache
-  for _ in $(seq "$n"); do
-    run_once "$folder" "$([ "$results_in" -gt 0 ] && echo 1 || echo 0)"
-    times+=("$seconds")
-    cpus+=("$cpu")
-    peaks+=("$peak_kb")
+  local name=$1 folder=$2 n=$3 ok=1 which
+  [ "$n" -gt 0 ] || ok=0
+  declare -A t c m
+  for which in old new; do t[$which]=""; c[$which]=""; m[$which]=""; done
+  for r in $(seq 0 "$runs"); do
+    for which in old new; do
+      local tool=$new_tool
+      [ "$which" = old ] && tool=$old_tool
+      run_once "$tool" "$folder" user "$ok"
+      [ "$r" = 0 ] && continue  # warm-up: page cache, font cache
+      t[$which]+=" $seconds"; c[$which]+=" $cpu"; m[$which]+=" $peak_kb"
+    done
   done
-  median_s=$(median "${times[@]}")
-  local per="-"
-  [ "$results_in" -gt 0 ] && per=$(printf '%.3f s' "$(calc "$median_s / $results_in")")
-  printf '| %s | %d | %.3f s | %s | %.2f s | %.1f MB |\n' "$name" "$results_in" "$median_s" "$per" \
-    "$(median "${cpus[@]}")" "$(calc "$(median "${peaks[@]}") / 1024")" >>"$tmp"
-  peak_median_kb=$(median "${peaks[@]}")
+  # shellcheck disable=SC2086
+  {
+    old_s=$(median ${t[old]}); new_s=$(median ${t[new]})
+    old_kb=$(median ${m[old]}); new_kb=$(median ${m[new]})
+    local old_cpu new_cpu per="-"
+    old_cpu=$(median ${c[old]}); new_cpu=$(median ${c[new]})
+  }
+  [ "$n" -gt 0 ] && per=$(printf '%.3f s' "$(calc "$new_s / $n")")
+  printf '| %s | %d | %.3f s | %.3f s | %.2f | %s | %.2f s | %.2f s | %.1f MB | %.1f MB |\n' \
+    "$name" "$n" "$old_s" "$new_s" "$(calc "$old_s / $new_s")" "$per" "$old_cpu" "$new_cpu" \
+    "$(calc "$old_kb / 1024")" "$(calc "$new_kb / 1024")" >>"$work/table"
 }
 
-tmp="$work/table"
 load=$(cut -d' ' -f1-3 /proc/loadavg)
-measure "no result (start-up, scan)" "$work/empty" 0 "$runs"
-empty_s=$median_s
+goal=yes
+measure "no result (start-up, scan)" "$work/empty" 0
+empty_s=$new_s
 for kind in "${kinds[@]}"; do
-  measure "$kind" "$work/one_$kind" 1 "$runs"
-  [ "$kind" = fl_viability ] && { one_s=$median_s; one_kb=$peak_median_kb; }
+  measure "6 × $kind" "$work/six_$kind" 6
+  [ "$(calc "$new_s / 6 <= 0.2")" = 1.000000 ] || goal=no
 done
-measure "2 × fl_viability" "$work/two" 2 "$runs20"
-two_kb=$peak_median_kb
-measure "20 × fl_viability" "$work/twenty" 20 "$runs20"
-twenty_s=$median_s
-twenty_kb=$peak_median_kb
-
-per_result=$(calc "$twenty_s / 20")
-marginal=$(calc "($twenty_s - $one_s) / 19")
+measure "1 × fl_viability" "$work/one" 1
+one_s=$new_s; one_kb=$new_kb
+measure "20 × fl_viability" "$work/twenty" 20
+twenty_s=$new_s; twenty_kb=$new_kb
+[ "$(calc "$one_kb <= 80 * 1024 && $twenty_kb <= 80 * 1024")" = 1.000000 ] || goal=no
 linearity=$(calc "$twenty_s / ($empty_s + 20 * ($one_s - $empty_s))")
-memory_ratio=$(calc "$twenty_kb / $one_kb")
-memory_ratio_two=$(calc "$twenty_kb / $two_kb")
-met=no
-[ "$(calc "($per_result <= 0.5 && $one_s <= 0.5)")" != 0.000000 ] && met=yes
+
+# Reports of the three samples from both builds. The level "none" leaves the signature values
+# blank: they hold the time of the run, which two runs never share.
+for which in old new; do
+  tool=$new_tool
+  [ "$which" = old ] && tool=$old_tool
+  cp -r "$work/samples" "$work/pages_$which"
+  run_once "$tool" "$work/pages_$which" none 1
+done
+{
+  echo "| sample | report before | report now | change |"
+  echo "|---|---|---|---|"
+} >"$work/sizes"
+compare_ok=yes
+: >"$work/compare"
+for kind in "${kinds[@]}"; do
+  old_pdf=$(ls "$work/pages_old/$kind"/*.pdf)
+  new_pdf=$(ls "$work/pages_new/$kind"/*.pdf)
+  old_size=$(stat -c %s "$old_pdf"); new_size=$(stat -c %s "$new_pdf")
+  [ "$new_size" -le "$old_size" ] || goal=no
+  printf '| %s | %d KB | %d KB | %+.1f %% |\n' "$kind" $((old_size / 1024)) $((new_size / 1024)) \
+    "$(calc "100 * ($new_size - $old_size) / $old_size")" >>"$work/sizes"
+  cmp_dir="$work/cmp_$kind"
+  mkdir -p "$cmp_dir"
+  for which in old new; do
+    pdf=$old_pdf
+    [ "$which" = new ] && pdf=$new_pdf
+    pdftoppm -r 150 "$pdf" "$cmp_dir/$which"
+    pdftotext -layout "$pdf" "$cmp_dir/$which.txt"
+    # Every picture but the JPEG artwork, as the reader decodes it.
+    mkdir -p "$cmp_dir/img_$which"
+    pdfimages -list "$pdf" 2>/dev/null | awk 'NR > 2 && $9 != "jpeg" { print $2 }' >"$cmp_dir/$which.lossless"
+    pdfimages "$pdf" "$cmp_dir/img_$which/i" 2>/dev/null
+  done
+  line=$(python3 - "$cmp_dir" "$tolerance" <<'EOF'
+import glob, os, sys
+d, tol = sys.argv[1], int(sys.argv[2])
+def ppm(path):
+    data = open(path, 'rb').read()
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace(): pos += 1
+        end = pos
+        while not data[end:end + 1].isspace(): end += 1
+        fields.append(data[pos:end]); pos = end
+    return int(fields[1]), int(fields[2]), data[pos + 1:]
+problems, worst, changed, pages = [], 0, 0, 0
+for old in sorted(glob.glob(os.path.join(d, 'old-*.ppm'))):
+    new = old.replace('/old-', '/new-')
+    pages += 1
+    ow, oh, ob = ppm(old); nw, nh, nb = ppm(new)
+    if (ow, oh) != (nw, nh):
+        problems.append('page size differs: ' + os.path.basename(old)); continue
+    diff = [abs(a - b) for a, b in zip(ob, nb)]
+    worst = max(worst, max(diff)); changed += sum(1 for x in diff[::3] if x) 
+    if max(diff) > tol: problems.append('%s: a pixel differs by %d' % (os.path.basename(old), max(diff)))
+if pages != 2: problems.append('%d pages' % pages)
+if open(os.path.join(d, 'old.txt'), 'rb').read() != open(os.path.join(d, 'new.txt'), 'rb').read():
+    problems.append('text differs')
+lossless = [open(os.path.join(d, w + '.lossless')).read().split() for w in ('old', 'new')]
+old_imgs = sorted(glob.glob(os.path.join(d, 'img_old', '*')))
+new_imgs = sorted(glob.glob(os.path.join(d, 'img_new', '*')))
+if len(old_imgs) != len(new_imgs): problems.append('picture count differs')
+same = 0
+for a, b in zip(old_imgs, new_imgs):
+    index = str(int(os.path.basename(a).split('-')[1].split('.')[0]))
+    if index not in lossless[1]: continue
+    if open(a, 'rb').read() != open(b, 'rb').read(): problems.append('picture %s differs' % index)
+    else: same += 1
+print('%s | %d | %d identical | %d | %d | %s' % ('pass' if not problems else 'FAIL', pages, same,
+      worst, changed, '; '.join(problems) or '-'))
+EOF
+)
+  echo "| $kind | $line |" >>"$work/compare"
+  case $line in pass*) ;; *) compare_ok=no; goal=no ;; esac
+done
 
 profile="$work/profile"
 if command -v perf >/dev/null && [ "${PROFILE:-1}" != 0 ]; then
   SUMMONED_BY_FILELIST=1 perf record -q -F 4000 --call-graph dwarf,32768 -o "$work/perf.data" \
-    "$tool" jdoe 4a6f686e20446f65 user "$work/one_fl_viability" _ _ "" _ _ "" _ _ "" \
+    "$new_tool" jdoe 4a6f686e20446f65 user "$work/six_fl_viability" _ _ "" _ _ "" _ _ "" \
     >/dev/null 2>&1 || true
   {
     echo "Self time by library (all threads):"
@@ -112,10 +224,10 @@ if command -v perf >/dev/null && [ "${PROFILE:-1}" != 0 ]; then
     perf report -i "$work/perf.data" --stdio --children --comm sealprint --sort sym -g none 2>/dev/null |
       awk '
         BEGIN {
-          n = split("compose_report draw_page1 draw_page2 QImage::load QImage::smoothScaled " \
-                    "QImage::convertToFormat_helper QWidget::grab genImage total_genImage " \
-                    "genClusterImage draw_raster HPDF_LoadRawImageFromMem HPDF_LoadTTFontFromFile " \
-                    "HPDF_SaveToFile deflate QApplicationPrivate::init", step, " ")
+          n = split("compose_report draw_page1 draw_page2 QImageReader::read QImage::smoothScaled " \
+                    "QImage::convertToFormat_helper genImage total_genImage genClusterImage " \
+                    "draw_raster draw_jpeg HPDF_LoadRawImageFromMem HPDF_LoadTTFontFromFile " \
+                    "save_report_document HPDF_SaveToStream deflate QApplicationPrivate::init", step, " ")
         }
         /^ +[0-9.]+%/ {
           name = $4; for (i = 5; i <= NF; i++) name = name " " $i
@@ -126,32 +238,41 @@ if command -v perf >/dev/null && [ "${PROFILE:-1}" != 0 ]; then
   } >"$profile"
 fi
 
-fonts="absent (fallback font)"
-ls "$build"/product/fonts/ubuntu/*.ttf >/dev/null 2>&1 && fonts=present
 {
   echo "# sealprint benchmark"
   echo
-  echo "Measured $(date -u +%Y-%m-%d) by \`bench/sealprint_bench.sh\` on $(nproc) cores; Release build,"
-  echo "bundled samples (camera images 1280 × 960), offscreen platform, Ubuntu fonts $fonts."
-  echo "Load average before the runs: $load. Whole processes: wall time, CPU time (user + system) and"
-  echo "peak resident memory (/usr/bin/time %U %S %M), median of $runs runs"
-  echo "($runs20 for the folders of 2 and 20) after one warm-up run."
+  echo "Measured $(date -u '+%Y-%m-%d %H:%M') UTC by \`bench/sealprint_bench.sh\` on $(nproc) cores; Release builds"
+  echo "of this tree (\"now\") and of commit $old_commit (\"before\"),"
+  echo "run alternately in the same session; bundled samples (camera images 1280 × 960), offscreen"
+  echo "platform, both with the Ubuntu fonts. Load average before the runs: $load (other work on the"
+  echo "machine lengthens wall times; CPU times and the ratios are steadier). Whole processes: wall time,"
+  echo "CPU time (user + system) and peak resident memory (/usr/bin/time %U %S %M), median of $runs runs"
+  echo "after one warm-up run of each build."
   echo
-  echo "| job | results | wall time | per result | CPU time | peak memory |"
-  echo "|---|---|---|---|---|---|"
-  cat "$tmp"
+  echo "| job | results | wall before | wall now | before / now | now per result | CPU before | CPU now | peak before | peak now |"
+  echo "|---|---|---|---|---|---|---|---|---|---|"
+  cat "$work/table"
   echo
-  printf -- '- per result in the folder of 20: %.3f s; each result after the first: %.3f s\n' \
-    "$per_result" "$marginal"
   printf -- '- linearity: 20 results take %.2f × (start-up + 20 × one result)\n' "$linearity"
-  printf -- '- peak memory, 20 results / 1 result: %.2f; 20 results / 2 results: %.2f\n' \
-    "$memory_ratio" "$memory_ratio_two"
-  echo "- goal (at most 0.5 s per result, alone and in the folder): $met"
+  echo "- goal (at most 0.2 s per result for every kind, at most 80 MB for 1 and for 20 results,"
+  echo "  no report larger, pages the same): $goal"
+  echo
+  echo "Report sizes:"
+  echo
+  cat "$work/sizes"
+  echo
+  echo "Pages compared (pdftoppm -r 150, every page; text by pdftotext; lossless pictures by pdfimages;"
+  echo "at most $tolerance levels of difference allowed on the rendered pages): $compare_ok"
+  echo
+  echo "| sample | result | pages | lossless pictures | largest pixel difference | pixels differing | problems |"
+  echo "|---|---|---|---|---|---|---|"
+  cat "$work/compare"
   if [ -s "$profile" ]; then
     echo
-    echo "Profile of one fl_viability job (perf, 4 kHz, DWARF call graphs):"
+    echo "Profile of the new build on six fl_viability results (perf, 4 kHz, DWARF call graphs):"
     echo
     cat "$profile"
   fi
 } >"$results"
 cat "$results"
+[ "$compare_ok" = yes ]

@@ -1,6 +1,9 @@
 // Page 1: header, signatures, instrument setting, protocol, results, then the camera images
 // or, for a combined three-channel result, the Mean/SD/CV table; device information at the foot.
+#include <QFile>
 #include <QImage>
+#include <QImageReader>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
@@ -30,11 +33,10 @@ page1_modes_s modes_of(const pdfData_s& d) {
 }
 
 void draw_background(report_doc_s& rd) {
-    QImage artwork;
-    artwork.load(rd.combined_layout ? QStringLiteral(":/images/report_1_3ch.jpg")
-                                    : QStringLiteral(":/images/report_1.jpg"));
-    draw_raster(rd.doc, rd.page, artwork, background_box.x, background_box.y, background_box.w,
-                background_box.h);
+    draw_jpeg(rd.doc, rd.page,
+              rd.combined_layout ? QStringLiteral(":/images/report_1_3ch.jpg")
+                                 : QStringLiteral(":/images/report_1.jpg"),
+              background_box.x, background_box.y, background_box.w, background_box.h);
 }
 
 void draw_section_titles(report_doc_s& rd) {
@@ -200,6 +202,26 @@ void draw_mean_table(report_doc_s& rd, const page1_modes_s& modes) {
     }
 }
 
+// No camera of the instrument family makes a picture beyond these; a file that declares more
+// is damaged or hostile (a few kilobytes of deflate can declare gigabytes of pixels), so it
+// is refused from its header, before any pixel is decoded.
+constexpr int kMaxImageSide = 16384;
+constexpr qint64 kMaxImagePixels = 64 * 1024 * 1024;
+
+bool tag_size_acceptable(const QSize& declared, const QString& path) {
+    if (!declared.isValid()) return true;  // the decoder itself will tell
+    const qint64 pixels = qint64(declared.width()) * declared.height();
+    if (declared.width() <= kMaxImageSide && declared.height() <= kMaxImageSide &&
+        pixels <= kMaxImagePixels) {
+        return true;
+    }
+    printf("[Error] <sealprint> tag image not drawn, it declares %d x %d pixels (at most %d x %d "
+           "and %lld pixels) : %s \n",
+           declared.width(), declared.height(), kMaxImageSide, kMaxImageSide,
+           static_cast<long long>(kMaxImagePixels), QFile::encodeName(path).constData());
+    return false;
+}
+
 // 1 when the images are drawn; -1 after the message when the folder lacks some of them.
 int draw_camera_images(report_doc_s& rd, const page1_modes_s& modes) {
     const camera_images_s images = find_camera_images(rd.csv_path, modes.fluorescence);
@@ -210,7 +232,9 @@ int draw_camera_images(report_doc_s& rd, const page1_modes_s& modes) {
     QImage tag;
     // A tag image that does not decode leaves both frames empty: a picture of no pixels would
     // make an image object that PDF readers reject.
-    if (!tag.load(images.tag)) return 1;
+    QImageReader reader(images.tag);
+    if (!tag_size_acceptable(reader.size(), images.tag)) return 1;
+    if (!reader.read(&tag)) return 1;
     if (tag.format() != QImage::Format_RGB888) tag = tag.convertToFormat(QImage::Format_RGB888);
 
     const struct {

@@ -5,7 +5,6 @@
 #include <QImage>
 #include <QStringList>
 #include <cstdio>
-#include <utility>
 #include <vector>
 
 #include "pdf/page_blocks.h"
@@ -52,13 +51,8 @@ void draw_picture(report_doc_s& rd, const QImage& picture, int row_y, column_e c
 int draw_page2(report_doc_s& rd) {
     using namespace page_layout;
 
-    // The artwork decodes to 35 MB of RGB32; converting it in place spares a second 26 MB copy
-    // at the job's peak, and it is released before the pictures are made.
-    QImage background(QStringLiteral(":/images/report_2.jpg"));
-    background = std::move(background).convertToFormat(QImage::Format_RGB888);
-    draw_raster(rd.doc, rd.page, background, background_box.x, background_box.y, background_box.w,
-                background_box.h);
-    background = QImage();
+    draw_jpeg(rd.doc, rd.page, QStringLiteral(":/images/report_2.jpg"), background_box.x,
+              background_box.y, background_box.w, background_box.h);
     draw_logo(rd);
 
     // Every list is checked, even those the counting method leaves undrawn: a short one means

@@ -1,5 +1,6 @@
 #include "pdf/pdf_drawing.h"
 
+#include <QFile>
 #include <cstdio>
 #include <cstring>
 
@@ -118,5 +119,16 @@ void draw_raster(HPDF_Doc doc, HPDF_Page page, const QImage& image, HPDF_REAL x,
     }
     HPDF_Image embedded = HPDF_LoadRawImageFromMem(doc, bits, rgb.width(), rgb.height(),
                                                    HPDF_CS_DEVICE_RGB, 8);
+    HPDF_Page_DrawImage(page, embedded, x, y, w, h);
+}
+
+void draw_jpeg(HPDF_Doc doc, HPDF_Page page, const QString& path, HPDF_REAL x, HPDF_REAL y,
+               HPDF_REAL w, HPDF_REAL h) {
+    QFile file(path);
+    QByteArray jpeg;
+    if (file.open(QIODevice::ReadOnly)) jpeg = file.readAll();
+    HPDF_Image embedded =
+        HPDF_LoadJpegImageFromMem(doc, reinterpret_cast<const HPDF_BYTE*>(jpeg.constData()),
+                                  static_cast<HPDF_UINT>(jpeg.size()));
     HPDF_Page_DrawImage(page, embedded, x, y, w, h);
 }

@@ -82,3 +82,9 @@ void end_text_block(text_block_s& block);
 // copied into the document; the caller keeps it.
 void draw_raster(HPDF_Doc doc, HPDF_Page page, const QImage& image, HPDF_REAL x, HPDF_REAL y,
                  HPDF_REAL w, HPDF_REAL h);
+
+// Embeds a JPEG file as it is (no decoding, no second compression) and draws it scaled into
+// the box at (x, y) of w × h page units. For the program's own artwork, which was JPEG from
+// the start; camera images and generated pictures stay lossless through draw_raster.
+void draw_jpeg(HPDF_Doc doc, HPDF_Page page, const QString& path, HPDF_REAL x, HPDF_REAL y,
+               HPDF_REAL w, HPDF_REAL h);

@@ -1,7 +1,5 @@
 #include "pdf/report_document.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -9,7 +7,9 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
+#include "pdf/file_replace.h"
 #include "pdf/pdf_drawing.h"
 #include "pdf/report_pages.h"
 #include "resources/resources.h"
@@ -20,6 +20,35 @@ namespace {
 const char* const kFreeSerifTtf = PRODUCT_DIR "/FreeSerif.ttf";
 const char* const kArialTtf = PRODUCT_DIR "/Arial.ttf";
 const char* const kBuiltinLogo = ":/images/pelta_logo.png";
+// Hidden and not "*.pdf", so no scan takes a temporary file for a result.
+const char* const kTempPrefix = ".sealprint-";
+
+// Frees the document on every way out of the composition that has not freed it already.
+struct doc_guard_s {
+    report_doc_s& rd;
+    ~doc_guard_s() {
+        if (rd.doc) HPDF_Free(rd.doc);
+        rd.doc = nullptr;
+    }
+};
+
+// The saved document, from the library's memory stream into `fd`; 0 or an errno value.
+// Reads stop at the stream's size: reading past its end counts as an error in the library.
+int write_stream(HPDF_Doc doc, int fd) {
+    if (HPDF_ResetStream(doc) != HPDF_OK) return EIO;
+    HPDF_UINT32 left = HPDF_GetStreamSize(doc);
+    char chunk[65536];
+    while (left > 0) {
+        HPDF_UINT32 size = left < sizeof chunk ? left : static_cast<HPDF_UINT32>(sizeof chunk);
+        if (HPDF_ReadFromStream(doc, reinterpret_cast<HPDF_BYTE*>(chunk), &size) != HPDF_OK ||
+            size == 0) {
+            return EIO;
+        }
+        if (const int error = write_all(fd, chunk, size)) return error;
+        left -= size;
+    }
+    return 0;
+}
 
 void scale_to_page_units(HPDF_Page page) {
     HPDF_Page_Concat(page, PAGE_UNIT_SCALE, 0, 0, PAGE_UNIT_SCALE, 0, 0);
@@ -94,30 +123,30 @@ void draw_logo(report_doc_s& rd) {
 
 int save_report_document(report_doc_s& rd) {
     const QByteArray target = QFile::encodeName(rd.pdf_path);
-    // Hidden and not "*.pdf", so no scan takes it for a result; the process id keeps two
-    // jobs on the same folder apart.
-    const QByteArray temp = QFile::encodeName(QFileInfo(rd.pdf_path).path() +
-                                              QLatin1String("/.sealprint-") +
-                                              QString::number(getpid()) + QLatin1String(".tmp"));
-    HPDF_STATUS status;
+    const std::string folder = QFile::encodeName(QFileInfo(rd.pdf_path).path()).toStdString();
+    const int stale = remove_stale_temporaries(folder, kTempPrefix);
+    if (stale > 0) {
+        printf("<sealprint> removed %d stale temporary file(s) in %s \n", stale, folder.c_str());
+    }
+    HPDF_STATUS status = HPDF_OK;
     if (access(target.constData(), W_OK) != 0 && errno != ENOENT) {
         // A PDF the job may not write stays as it is, as it would were it written in place.
         status = HPDF_FILE_OPEN_ERROR;
         haru_error_handler(status, static_cast<HPDF_STATUS>(errno), nullptr);
     } else {
-        status = HPDF_SaveToFile(rd.doc, temp.constData());
+        // The document is complete in memory before any file is touched, so a document the
+        // library refuses leaves no trace on disk.
+        status = HPDF_SaveToStream(rd.doc);
     }
     if (status == HPDF_OK) {
-        // On disk before it replaces the instrument's file, and with that file's permissions.
-        const int fd = open(temp.constData(), O_RDONLY);
-        if (fd < 0 || fsync(fd) != 0) status = HPDF_FILE_IO_ERROR;
-        if (fd >= 0) close(fd);
-        struct stat original;
-        if (stat(target.constData(), &original) == 0) chmod(temp.constData(), original.st_mode & 07777);
+        const replace_outcome_s saved = replace_file(
+            target.toStdString(), kTempPrefix, [&rd](int fd) { return write_stream(rd.doc, fd); });
+        if (saved.failed != REPLACE_DONE) {
+            status = saved.failed == REPLACE_CREATE ? HPDF_FILE_OPEN_ERROR : HPDF_FILE_IO_ERROR;
+            haru_error_handler(status, static_cast<HPDF_STATUS>(saved.error), nullptr);
+        }
     }
-    if (status == HPDF_OK && rename(temp.constData(), target.constData()) != 0) status = HPDF_FILE_IO_ERROR;
     if (status != HPDF_OK) {
-        unlink(temp.constData());
         printf("[Error] Generate PDF fail !!! : %s, (%d)0x%X \n", target.constData(),
                static_cast<int>(status), static_cast<unsigned>(status));
     }
@@ -129,6 +158,7 @@ int save_report_document(report_doc_s& rd) {
 
 int compose_report(const job_values_s& job, const QString& csv_path, const QString& pdf_path) {
     report_doc_s rd;
+    const doc_guard_s guard{rd};
     rd.job = &job;
     rd.csv_path = csv_path;
     rd.pdf_path = pdf_path;
@@ -147,9 +177,6 @@ int compose_report(const job_values_s& job, const QString& csv_path, const QStri
         scale_to_page_units(rd.page);
         drawn = draw_page2(rd);
     }
-    if (drawn < 0) {
-        HPDF_Free(rd.doc);
-        return -1;
-    }
+    if (drawn < 0) return -1;
     return save_report_document(rd);
 }

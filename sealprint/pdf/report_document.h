@@ -45,9 +45,11 @@ void read_layout(report_doc_s& rd, const pdfData_s& data);
 // file exists (looked for once per document), otherwise the built-in ":/images/pelta_logo.png".
 void draw_logo(report_doc_s& rd);
 
-// Writes the document to a temporary file beside rd.pdf_path and renames it over that PDF,
-// so a failed save leaves the instrument's PDF as it was. Prints the failure line; frees the
-// document. 1 on success, -1 on failure.
+// Removes stale temporary files of killed runs from the result folder, then replaces rd.pdf_path
+// with the document through replace_file (pdf/file_replace.h), so a failed save leaves the
+// instrument's PDF as it was. A PDF the job may not write is refused before anything is
+// written. Prints the library-style error line and the failure line; frees the document.
+// 1 on success, -1 on failure.
 int save_report_document(report_doc_s& rd);
 
 // The whole composition of one result: document, page 1, page 2, save. Reads g_data.

@@ -148,3 +148,9 @@ void add_result(const std::string& folder, const result_file_s& result,
         ASSERT_TRUE(write_file(base + suffix, tag ? tag_picture() : ""));
     }
 }
+
+result_paths_s add_bright_field_result(const std::string& folder, const std::string& stem) {
+    add_result(folder, result_file_s(), kBrightFieldImages, stem);
+    const std::string base = folder + "/" + stem;
+    return {folder, base + ".pdf", base + ".csv", base + "_01_TAG.tif"};
+}

@@ -54,3 +54,10 @@ constexpr pixel_s kTagGreen{0, 128, 0, 255};
 // <stem><suffix>. Fails the test when a file cannot be written.
 void add_result(const std::string& folder, const result_file_s& result = {},
                 const camera_images_s& images = kBrightFieldImages, const std::string& stem = "r");
+
+// The files of a bright-field result written by add_result.
+struct result_paths_s {
+    std::string folder, pdf, csv, tag;
+};
+// Writes a bright-field result <stem> in `folder` (add_result) and names its files.
+result_paths_s add_bright_field_result(const std::string& folder, const std::string& stem);

@@ -1,0 +1,121 @@
+// A tag image whose header declares more pixels than any camera of the instrument family makes
+// (a few kilobytes of file can declare gigabytes of pixels) is refused before it is decoded:
+// page 1 keeps both picture frames empty and the result still succeeds.
+#include <cstdint>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "common/files.h"
+#include "picture_files.h"
+#include "result_folder.h"
+#include "sealprint_run.h"
+
+namespace {
+
+void put16(std::string& s, unsigned v) {
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+}
+void put32(std::string& s, uint32_t v) {
+    put16(s, v & 0xFFFF);
+    put16(s, v >> 16);
+}
+
+// A little-endian baseline TIFF of 8-bit grey, one uncompressed strip, that declares
+// width × height pixels but holds only 64 bytes of them.
+std::string tiff_declaring(uint32_t width, uint32_t height) {
+    struct entry_s {
+        unsigned tag, type;  // 3 SHORT, 4 LONG
+        uint32_t value;
+    };
+    const unsigned count = 9;
+    const uint32_t data_at = 8 + 2 + count * 12 + 4;
+    const entry_s entries[count] = {
+        {256, 4, width},  {257, 4, height}, {258, 3, 8},       {259, 3, 1},
+        {262, 3, 1},      {273, 4, data_at}, {277, 3, 1},      {278, 4, height},
+        {279, 4, static_cast<uint32_t>(uint64_t(width) * height > 0xFFFFFFFFu ? 0xFFFFFFFFu
+                                                                              : width * height)},
+    };
+    std::string t = "II";
+    put16(t, 42);
+    put32(t, 8);
+    put16(t, count);
+    for (const entry_s& e : entries) {
+        put16(t, e.tag);
+        put16(t, e.type);
+        put32(t, 1);
+        if (e.type == 3) {
+            put16(t, e.value);
+            put16(t, 0);
+        } else {
+            put32(t, e.value);
+        }
+    }
+    put32(t, 0);
+    t += std::string(64, '\x80');
+    return t;
+}
+
+// The camera pictures of page 1 (1124 × 899, the tag image and its zoom) in the saved report.
+int camera_pictures(const std::string& pdf) {
+    std::istringstream list(shell_output("pdfimages -f 1 -l 1 -list '" + pdf + "'"));
+    static const std::regex picture(R"(\s*1\s+\d+\s+image\s+1124\s+899\s.*)");
+    int n = 0;
+    for (std::string line; std::getline(list, line);) n += std::regex_match(line, picture);
+    return n;
+}
+
+struct declared_s {
+    const char* name;
+    uint32_t width, height;
+};
+
+class OversizedTag : public SealprintTest, public ::testing::WithParamInterface<declared_s> {};
+
+TEST_P(OversizedTag, IsRefusedFromItsHeaderAndTheResultSucceeds) {
+    const declared_s d = GetParam();
+    const result_paths_s r = add_bright_field_result(dir_ + "/r1", "r1");
+    ASSERT_TRUE(write_file(r.tag, tiff_declaring(d.width, d.height)));
+    run_result_s ran = run_sealprint(job_args(dir_));
+
+    ASSERT_EQ(ran.status, 0) << ran.out;
+    EXPECT_FALSE(ran.timed_out);
+    const std::string size = std::to_string(d.width) + " x " + std::to_string(d.height);
+    const std::string refused = "[Error] <sealprint> tag image not drawn, it declares " + size +
+                                " pixels (at most 16384 x 16384 and 67108864 pixels) : " + r.tag +
+                                " ";
+    EXPECT_EQ(lines_starting(ran.out, refused).size(), 1u) << ran.out;
+    EXPECT_EQ(lines_starting(ran.out, "Generate PDF succeed !!! ").size(), 1u);
+    EXPECT_EQ(camera_pictures(r.pdf), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(, OversizedTag,
+                         ::testing::Values(declared_s{"Bomb30000Square", 30000, 30000},
+                                           declared_s{"Wider16385", 16385, 4},
+                                           declared_s{"Taller16385", 4, 16385},
+                                           declared_s{"Over64MPixels", 8193, 8192}),
+                         [](const ::testing::TestParamInfo<declared_s>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(SealprintTest, TagImagesWithinTheLimitsAreDrawn) {
+    // The largest square the pixel limit allows, declared but not held: the header passes, the
+    // decoder then fails on the missing pixels as on any damaged image.
+    const result_paths_s r = add_bright_field_result(dir_ + "/r1", "r1");
+    ASSERT_TRUE(write_file(r.tag, tiff_declaring(8192, 8192)));
+    run_result_s ran = run_sealprint(job_args(dir_));
+    ASSERT_EQ(ran.status, 0) << ran.out;
+    EXPECT_TRUE(lines_starting(ran.out, "[Error] <sealprint> tag image").empty()) << ran.out;
+
+    // A real picture is drawn in both frames.
+    const result_paths_s ok = add_bright_field_result(dir_ + "/r1", "r1");
+    ASSERT_TRUE(write_file(ok.tag, tiff_rgb(320, 240, [](int x, int) {
+                               return pixel_s{static_cast<unsigned char>(x), 90, 30, 255};
+                           })));
+    ran = run_sealprint(job_args(dir_));
+    ASSERT_EQ(ran.status, 0) << ran.out;
+    EXPECT_EQ(camera_pictures(ok.pdf), 2);
+}
+
+}  // namespace
