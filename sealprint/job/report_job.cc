@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QLocale>
 #include <cstdio>
 #include <limits>
 
@@ -12,9 +13,14 @@
 #include "pdf/report_document.h"
 #include "record/record_decoder.h"
 
+namespace {
+
+// Display form of dates: "01 Mar 2024 10:15:32", in local time with English month names.
 const QString kDateFormat = QStringLiteral("dd MMM yyyy hh:mm:ss");
 
-namespace {
+QLocale english_locale() {
+    return QLocale(QLocale::English, QLocale::AnyCountry);
+}
 
 struct approval_slot_s {
     const char* level;
@@ -52,10 +58,6 @@ const char* utf8(const QString& text, QByteArray& keep) {
 }
 
 }  // namespace
-
-QLocale english_locale() {
-    return QLocale(QLocale::English, QLocale::AnyCountry);
-}
 
 QString Hex2String(const QString& hex) {
     return QString::fromUtf8(QByteArray::fromHex(hex.toLatin1()));

@@ -1,15 +1,10 @@
 // The report job: approval slots, the scan of the report folder and the per-result loop.
 #pragma once
 
-#include <QLocale>
 #include <QString>
 #include <QStringList>
 
 #include "record/pdf_data.h"
-
-// Display form of dates: "01 Mar 2024 10:15:32", in local time with English month names.
-extern const QString kDateFormat;
-QLocale english_locale();
 
 // Hex text to a name: every character that is not a hex digit is skipped, digits pair up
 // from the end (an odd first digit is a byte alone), the bytes are read as UTF-8.

@@ -24,8 +24,6 @@ extern HPDF_Font Font_Arial;           // embedded TrueType, UTF-8: "≤"
 // Page units: 1/300 inch, origin bottom left, y upwards; every page is scaled by
 // PAGE_UNIT_SCALE before anything is drawn on it. Font sizes are in page units too.
 constexpr HPDF_REAL PAGE_UNIT_SCALE = 0.24f;
-constexpr HPDF_REAL PAGE_WIDTH = 2480.0f;
-constexpr HPDF_REAL PAGE_HEIGHT = 3508.0f;
 
 struct pdf_color_s {
     HPDF_REAL r, g, b;

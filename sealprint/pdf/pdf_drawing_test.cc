@@ -112,15 +112,15 @@ TEST_F(ReportDocument, EmbedsRastersOfAnyWidthAndTheReportLogo) {
     icon.fill(Qt::red);
     ASSERT_TRUE(icon.save(dir_.filePath("icon.png")));
     draw_logo(rd_);
-    EXPECT_EQ(rd_.logo_from_report_path, 1);
+    EXPECT_EQ(rd_.logo_source, logo_source_e::report_folder);
 
     // Without "icon.png" in the next document's report folder, the built-in logo.
     report_doc_s next = rd_;
-    next.logo_from_report_path = -1;
+    next.logo_source = logo_source_e::not_looked_up;
     ASSERT_TRUE(QFile::remove(dir_.filePath("icon.png")));
     init_sealprint_resources();
     draw_logo(next);
-    EXPECT_EQ(next.logo_from_report_path, 0);
+    EXPECT_EQ(next.logo_source, logo_source_e::builtin);
 
     std::string saved;
     ASSERT_EQ(save(&saved), 1) << saved;

@@ -12,6 +12,7 @@
 #include "pdf/file_replace.h"
 #include "pdf/pdf_drawing.h"
 #include "pdf/report_pages.h"
+#include "resources/page_layout.h"
 #include "resources/resources.h"
 
 namespace {
@@ -107,9 +108,12 @@ void read_layout(report_doc_s& rd, const pdfData_s& data) {
 
 void draw_logo(report_doc_s& rd) {
     const QString icon = rd.job->report_path + QLatin1String("/icon.png");
-    if (rd.logo_from_report_path < 0) rd.logo_from_report_path = QFileInfo(icon).isFile() ? 1 : 0;
+    if (rd.logo_source == logo_source_e::not_looked_up) {
+        rd.logo_source =
+            QFileInfo(icon).isFile() ? logo_source_e::report_folder : logo_source_e::builtin;
+    }
     HPDF_Image logo;
-    if (rd.logo_from_report_path == 1) {
+    if (rd.logo_source == logo_source_e::report_folder) {
         logo = HPDF_LoadPngImageFromFile(rd.doc, QFile::encodeName(icon).constData());
     } else {
         QFile builtin(QString::fromLatin1(kBuiltinLogo));
@@ -118,7 +122,8 @@ void draw_logo(report_doc_s& rd) {
         logo = HPDF_LoadPngImageFromMem(rd.doc, reinterpret_cast<const HPDF_BYTE*>(png.constData()),
                                         static_cast<HPDF_UINT>(png.size()));
     }
-    HPDF_Page_DrawImage(rd.page, logo, 2227, 48, 160, 160);
+    using page_layout::logo_box;
+    HPDF_Page_DrawImage(rd.page, logo, logo_box.x, logo_box.y, logo_box.w, logo_box.h);
 }
 
 int save_report_document(report_doc_s& rd) {
@@ -170,13 +175,10 @@ int compose_report(const job_values_s& job, const QString& csv_path, const QStri
     }
     read_layout(rd, g_data);
 
-    int drawn = draw_page1(rd);
-    if (drawn > 0) {
-        // Page 2 keeps the library's default size, A4 portrait.
-        rd.page = HPDF_AddPage(rd.doc);
-        scale_to_page_units(rd.page);
-        drawn = draw_page2(rd);
-    }
-    if (drawn < 0) return -1;
+    if (draw_page1(rd) != 1) return -1;
+    // Page 2 keeps the library's default size, A4 portrait.
+    rd.page = HPDF_AddPage(rd.doc);
+    scale_to_page_units(rd.page);
+    if (draw_page2(rd) != 1) return -1;
     return save_report_document(rd);
 }

@@ -5,16 +5,11 @@
 
 #include <QString>
 
+#include "record/job_values.h"
 #include "record/pdf_data.h"
 
-// Job values: set once by the job, read by every page.
-struct job_values_s {
-    QString login_id;
-    QString login_name;   // decoded from hex
-    QString level;        // "user", "supervisor" or "admin": the slot the signed-in user fills
-    QString report_path;  // the scanned folder; may hold the logo "icon.png"
-    QString now_text;     // start of the job, "dd MMM yyyy hh:mm:ss"
-};
+// Where the logo of a document comes from; looked up once per document.
+enum class logo_source_e { not_looked_up, report_folder, builtin };
 
 // The document of one result while it is composed. Page code draws on `page` of `doc`
 // and reads the record g_data and `*job`; it never frees the document.
@@ -28,7 +23,7 @@ struct report_doc_s {
     int slide_channels = 0;             // "3 channel slide" → 3; 0 when not a number
     bool combined_layout = false;       // 3 channels, "Combine result" "On", three-part total
     int min_search_size = 0, max_search_size = 0, min_cell_size = 0, max_cell_size = 0;
-    int logo_from_report_path = -1;     // -1 until draw_logo first looks for "icon.png"
+    logo_source_e logo_source = logo_source_e::not_looked_up;
 };
 
 // Creates the document with page 1 (A4 portrait), the UTF-8 encoder and the five fonts

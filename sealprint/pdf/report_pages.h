@@ -4,7 +4,8 @@
 
 #include "pdf/report_document.h"
 
-// 1 when the page is drawn; -1 after printing the page's own failure message. On -1 the
-// caller frees the document without saving, so the result keeps the instrument's PDF.
+// 1 when the page is drawn; any other value (-1) after printing the page's own failure
+// message: the caller then frees the document without saving, so the result keeps the
+// instrument's PDF, and draws no further page.
 int draw_page1(report_doc_s& rd);
 int draw_page2(report_doc_s& rd);
