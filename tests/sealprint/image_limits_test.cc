@@ -13,50 +13,6 @@
 
 namespace {
 
-void put16(std::string& s, unsigned v) {
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-}
-void put32(std::string& s, uint32_t v) {
-    put16(s, v & 0xFFFF);
-    put16(s, v >> 16);
-}
-
-// A little-endian baseline TIFF of 8-bit grey, one uncompressed strip, that declares
-// width × height pixels but holds only 64 bytes of them.
-std::string tiff_declaring(uint32_t width, uint32_t height) {
-    struct entry_s {
-        unsigned tag, type;  // 3 SHORT, 4 LONG
-        uint32_t value;
-    };
-    const unsigned count = 9;
-    const uint32_t data_at = 8 + 2 + count * 12 + 4;
-    const entry_s entries[count] = {
-        {256, 4, width},  {257, 4, height}, {258, 3, 8},       {259, 3, 1},
-        {262, 3, 1},      {273, 4, data_at}, {277, 3, 1},      {278, 4, height},
-        {279, 4, static_cast<uint32_t>(uint64_t(width) * height > 0xFFFFFFFFu ? 0xFFFFFFFFu
-                                                                              : width * height)},
-    };
-    std::string t = "II";
-    put16(t, 42);
-    put32(t, 8);
-    put16(t, count);
-    for (const entry_s& e : entries) {
-        put16(t, e.tag);
-        put16(t, e.type);
-        put32(t, 1);
-        if (e.type == 3) {
-            put16(t, e.value);
-            put16(t, 0);
-        } else {
-            put32(t, e.value);
-        }
-    }
-    put32(t, 0);
-    t += std::string(64, '\x80');
-    return t;
-}
-
 // The camera pictures of page 1 (1124 × 899, the tag image and its zoom) in the saved report.
 int camera_pictures(const std::string& pdf) {
     std::istringstream list(shell_output("pdfimages -f 1 -l 1 -list '" + pdf + "'"));

@@ -123,3 +123,38 @@ std::string png_rgba(int width, int height, const painter_f& paint) {
     return std::string("\x89PNG\r\n\x1a\n", 8) + png_chunk("IHDR", header) +
            png_chunk("IDAT", zlib) + png_chunk("IEND", "");
 }
+
+// A little-endian baseline TIFF of 8-bit grey, one uncompressed strip, that declares
+// width × height pixels but holds only 64 bytes of them.
+std::string tiff_declaring(uint32_t width, uint32_t height) {
+    struct entry_s {
+        unsigned tag, type;  // 3 SHORT, 4 LONG
+        uint32_t value;
+    };
+    const unsigned count = 9;
+    const uint32_t data_at = 8 + 2 + count * 12 + 4;
+    const entry_s entries[count] = {
+        {256, 4, width},  {257, 4, height}, {258, 3, 8},       {259, 3, 1},
+        {262, 3, 1},      {273, 4, data_at}, {277, 3, 1},      {278, 4, height},
+        {279, 4, static_cast<uint32_t>(uint64_t(width) * height > 0xFFFFFFFFu ? 0xFFFFFFFFu
+                                                                              : width * height)},
+    };
+    std::string t = "II";
+    put16le(t, 42);
+    put32le(t, 8);
+    put16le(t, count);
+    for (const entry_s& e : entries) {
+        put16le(t, e.tag);
+        put16le(t, e.type);
+        put32le(t, 1);
+        if (e.type == 3) {
+            put16le(t, e.value);
+            put16le(t, 0);
+        } else {
+            put32le(t, e.value);
+        }
+    }
+    put32le(t, 0);
+    t += std::string(64, '\x80');
+    return t;
+}
