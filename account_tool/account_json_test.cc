@@ -14,7 +14,8 @@ TEST(AccountJson, NameCannotForgeAStatusLine) {
     a.long_name = "\"status\"";
     const std::string text = account_json(a);
     size_t lines_with_key = 0;
-    for (size_t pos = 0; (pos = text.find("\"status\"", pos)) != std::string::npos; ++pos) ++lines_with_key;
+    for (size_t pos = 0; (pos = text.find("\"status\"", pos)) != std::string::npos; ++pos)
+        ++lines_with_key;
     EXPECT_EQ(lines_with_key, 1u) << text;
     EXPECT_NE(text.find("\n  \"status\": 1,\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("\"login_fail_cnt\": 9"), std::string::npos) << text;

@@ -36,7 +36,8 @@ const char* const SCHEMA =
 
 // mkdir -p of the folder that holds path.
 bool make_parent_dirs(const std::string& path, std::string& error) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
         const std::string dir = path.substr(0, slash);
         if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
             error = "cannot create " + dir + ": " + std::strerror(errno);
@@ -54,7 +55,8 @@ bool fail(sqlite3* db, const std::string& what, std::string& error) {
 // Opens the store and begins an immediate transaction; closing the connection without
 // commit() rolls it back.
 db_ptr open_store(const std::string& path, std::string& error) {
-    if (!make_parent_dirs(path, error)) return nullptr;
+    if (!make_parent_dirs(path, error))
+        return nullptr;
     // Created here first so that the hashes (and SQLite's journal, which copies the
     // database file's mode) are readable by the owner only.
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
@@ -80,7 +82,8 @@ db_ptr open_store(const std::string& path, std::string& error) {
 }
 
 bool commit(sqlite3* db, std::string& error) {
-    return sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK || fail(db, "commit", error);
+    return sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK ||
+           fail(db, "commit", error);
 }
 
 void bind_text(sqlite3_stmt* stmt, int index, const std::string& text) {
@@ -94,10 +97,11 @@ struct operation_s {
     stmt_ptr stmt;
 };
 
-bool begin_operation(const std::string& db_path, const char* sql, const std::string& user_name, operation_s& op,
-                     std::string& error) {
+bool begin_operation(const std::string& db_path, const char* sql, const std::string& user_name,
+                     operation_s& op, std::string& error) {
     op.db = open_store(db_path, error);
-    if (!op.db) return false;
+    if (!op.db)
+        return false;
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(op.db.get(), sql, -1, &raw, nullptr) != SQLITE_OK) {
         return fail(op.db.get(), "prepare", error);
@@ -109,7 +113,8 @@ bool begin_operation(const std::string& db_path, const char* sql, const std::str
 
 std::string column_text(sqlite3_stmt* stmt, int index) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, index));
-    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt, index))) : std::string();
+    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt, index)))
+                : std::string();
 }
 
 // Steps a statement that returns no rows and reports whether it changed one.
@@ -121,7 +126,8 @@ store_result_e run_change(operation_s& op, store_result_e when_unchanged, std::s
     }
     const bool changed = sqlite3_changes(db) > 0;
     // Committed even when nothing changed: a new database keeps its table.
-    if (!commit(db, error)) return store_result_e::failed;
+    if (!commit(db, error))
+        return store_result_e::failed;
     return changed ? store_result_e::ok : when_unchanged;
 }
 
@@ -145,15 +151,16 @@ std::string hash_password(const std::string& password, std::string& error) {
 
 }  // namespace
 
-store_result_e add_account(const std::string& db_path, const account_s& account, const std::string& password,
-                           std::string& error) {
+store_result_e add_account(const std::string& db_path, const account_s& account,
+                           const std::string& password, std::string& error) {
     const std::string hash = hash_password(password, error);
     operation_s op;
     if (hash.empty() ||
-        !begin_operation(db_path,
-                         "INSERT INTO accounts (user_name, password_hash, level, timeout, user_group, long_name)"
-                         " VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (user_name) DO NOTHING",
-                         account.user_name, op, error)) {
+        !begin_operation(
+            db_path,
+            "INSERT INTO accounts (user_name, password_hash, level, timeout, user_group, long_name)"
+            " VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (user_name) DO NOTHING",
+            account.user_name, op, error)) {
         return store_result_e::failed;
     }
     bind_text(op.stmt.get(), 2, hash);
@@ -164,8 +171,9 @@ store_result_e add_account(const std::string& db_path, const account_s& account,
     return run_change(op, store_result_e::exists, error);
 }
 
-store_result_e update_account(const std::string& db_path, const std::string& user_name, std::optional<int> status,
-                              const std::optional<std::string>& password, std::string& error) {
+store_result_e update_account(const std::string& db_path, const std::string& user_name,
+                              std::optional<int> status, const std::optional<std::string>& password,
+                              std::string& error) {
     const std::string hash = password ? hash_password(*password, error) : std::string();
     operation_s op;
     if ((password && hash.empty()) ||
@@ -175,12 +183,15 @@ store_result_e update_account(const std::string& db_path, const std::string& use
                          user_name, op, error)) {
         return store_result_e::failed;
     }
-    if (status) sqlite3_bind_int(op.stmt.get(), 2, *status);  // unbound parameters are NULL
-    if (password) bind_text(op.stmt.get(), 3, hash);
+    if (status)
+        sqlite3_bind_int(op.stmt.get(), 2, *status);  // unbound parameters are NULL
+    if (password)
+        bind_text(op.stmt.get(), 3, hash);
     return run_change(op, store_result_e::unknown, error);
 }
 
-store_result_e count_failed_login(const std::string& db_path, const std::string& user_name, std::string& error) {
+store_result_e count_failed_login(const std::string& db_path, const std::string& user_name,
+                                  std::string& error) {
     operation_s op;
     if (!begin_operation(db_path,
                          "UPDATE accounts SET login_fail_cnt = min(login_fail_cnt + 1, 2147483647)"
@@ -200,7 +211,8 @@ const char* const FIND_SQL =
 // Steps the lookup statement of an operation and fills out from its row.
 store_result_e read_account(sqlite3* db, sqlite3_stmt* stmt, account_s& out, std::string& error) {
     const int rc = sqlite3_step(stmt);
-    if (rc == SQLITE_DONE) return store_result_e::unknown;
+    if (rc == SQLITE_DONE)
+        return store_result_e::unknown;
     if (rc != SQLITE_ROW) {
         fail(db, "read", error);
         return store_result_e::failed;
@@ -218,17 +230,21 @@ store_result_e read_account(sqlite3* db, sqlite3_stmt* stmt, account_s& out, std
 // A lookup needs no write access, so an existing store is read through a read-only connection:
 // a store the caller may not write (or a read-only file system) still answers. Empty when the
 // store cannot be read that way (missing, without its table, a journal left to roll back).
-std::optional<store_result_e> find_read_only(const std::string& db_path, const std::string& user_name,
-                                             account_s& out, std::string& error) {
+std::optional<store_result_e> find_read_only(const std::string& db_path,
+                                             const std::string& user_name, account_s& out,
+                                             std::string& error) {
     struct stat st {};
-    if (stat(db_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return std::nullopt;
+    if (stat(db_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+        return std::nullopt;
     sqlite3* raw_db = nullptr;
     const int rc = sqlite3_open_v2(db_path.c_str(), &raw_db, SQLITE_OPEN_READONLY, nullptr);
     const db_ptr db(raw_db);
-    if (rc != SQLITE_OK) return std::nullopt;
+    if (rc != SQLITE_OK)
+        return std::nullopt;
     sqlite3_busy_timeout(raw_db, store_busy_ms);
     sqlite3_stmt* raw_stmt = nullptr;
-    if (sqlite3_prepare_v2(raw_db, FIND_SQL, -1, &raw_stmt, nullptr) != SQLITE_OK) return std::nullopt;
+    if (sqlite3_prepare_v2(raw_db, FIND_SQL, -1, &raw_stmt, nullptr) != SQLITE_OK)
+        return std::nullopt;
     const stmt_ptr stmt(raw_stmt);
     bind_text(raw_stmt, 1, user_name);
     return read_account(raw_db, raw_stmt, out, error);
@@ -236,15 +252,19 @@ std::optional<store_result_e> find_read_only(const std::string& db_path, const s
 
 }  // namespace
 
-store_result_e find_account(const std::string& db_path, const std::string& user_name, account_s& out,
-                            std::string& error) {
-    if (const auto found = find_read_only(db_path, user_name, out, error)) return *found;
+store_result_e find_account(const std::string& db_path, const std::string& user_name,
+                            account_s& out, std::string& error) {
+    if (const auto found = find_read_only(db_path, user_name, out, error))
+        return *found;
     // As on any first use: the store and its table are made, then looked in.
     operation_s op;
-    if (!begin_operation(db_path, FIND_SQL, user_name, op, error)) return store_result_e::failed;
+    if (!begin_operation(db_path, FIND_SQL, user_name, op, error))
+        return store_result_e::failed;
     const store_result_e result = read_account(op.db.get(), op.stmt.get(), out, error);
-    if (result == store_result_e::failed) return result;
+    if (result == store_result_e::failed)
+        return result;
     op.stmt.reset();
-    if (!commit(op.db.get(), error)) return store_result_e::failed;
+    if (!commit(op.db.get(), error))
+        return store_result_e::failed;
     return result;
 }

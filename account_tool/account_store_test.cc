@@ -18,8 +18,8 @@ namespace {
 
 // A fresh folder per test, so that the tests may run in parallel.
 std::string fresh_dir() {
-    const std::string dir =
-        std::string(TEST_TMP_DIR) + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string dir = std::string(TEST_TMP_DIR) + "/" +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::remove_all(dir);
     return dir;
 }
@@ -39,10 +39,11 @@ std::string stored_hash(const std::string& db_path, const std::string& name) {
     std::string hash;
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, "SELECT password_hash FROM accounts WHERE user_name = ?", -1, &stmt, nullptr) ==
-            SQLITE_OK) {
+        sqlite3_prepare_v2(db, "SELECT password_hash FROM accounts WHERE user_name = ?", -1, &stmt,
+                           nullptr) == SQLITE_OK) {
         sqlite3_bind_text(stmt, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-        if (sqlite3_step(stmt) == SQLITE_ROW) hash = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            hash = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
     }
     sqlite3_finalize(stmt);
     sqlite3_close(db);
@@ -61,7 +62,8 @@ public:
         immutable_ = set_immutable(true);
     }
     ~read_only_guard() {
-        if (immutable_) set_immutable(false);
+        if (immutable_)
+            set_immutable(false);
         chmod(path_.c_str(), mode_);
     }
     read_only_guard(const read_only_guard&) = delete;
@@ -70,7 +72,8 @@ public:
 private:
     bool set_immutable(bool on) const {
         const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return false;
+        if (fd < 0)
+            return false;
         int flags = 0;
         bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
         flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
@@ -103,7 +106,8 @@ TEST(AccountStore, CreatesFoldersAndAnOwnerOnlyDatabaseOnFirstUse) {
     // The table exists after a mere lookup.
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open_v2(db.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(raw, "SELECT count(*) FROM accounts", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(raw, "SELECT count(*) FROM accounts", nullptr, nullptr, nullptr),
+              SQLITE_OK);
     sqlite3_close(raw);
 }
 
@@ -133,7 +137,8 @@ TEST(AccountStore, KeepsAccountLifecycle) {
     EXPECT_EQ(found.status, 0);
     EXPECT_TRUE(hash_matches("first", stored_hash(db, "alice")));
 
-    EXPECT_EQ(update_account(db, "alice", std::nullopt, std::string("new one"), error), store_result_e::ok);
+    EXPECT_EQ(update_account(db, "alice", std::nullopt, std::string("new one"), error),
+              store_result_e::ok);
     EXPECT_TRUE(hash_matches("new one", stored_hash(db, "alice")));
     ASSERT_EQ(find_account(db, "alice", found, error), store_result_e::ok);
     EXPECT_EQ(found.status, 0);
@@ -150,7 +155,8 @@ TEST(AccountStore, FailedLoginCountStopsAtIntMax) {
     ASSERT_EQ(add_account(db, make_account("a"), "pw", error), store_result_e::ok) << error;
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(raw, "UPDATE accounts SET login_fail_cnt = 2147483646", nullptr, nullptr, nullptr),
+    EXPECT_EQ(sqlite3_exec(raw, "UPDATE accounts SET login_fail_cnt = 2147483646", nullptr, nullptr,
+                           nullptr),
               SQLITE_OK);
     sqlite3_close(raw);
     EXPECT_EQ(count_failed_login(db, "a", error), store_result_e::ok);
@@ -168,7 +174,8 @@ TEST(AccountStore, ReportsAnUnusableStore) {
     EXPECT_EQ(find_account(db, "a", found, error), store_result_e::failed);
     EXPECT_NE(error.find("cannot open " + db), std::string::npos) << error;
     std::ofstream(db + "/plain_file") << "x";
-    EXPECT_EQ(add_account(db + "/plain_file/accounts.db", make_account("a"), "pw", error), store_result_e::failed);
+    EXPECT_EQ(add_account(db + "/plain_file/accounts.db", make_account("a"), "pw", error),
+              store_result_e::failed);
     EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
 }
 

@@ -11,7 +11,8 @@ namespace {
 
 // A whole decimal int32 with an optional sign; no blanks, nothing behind the digits.
 bool parse_int(const std::string& text, int& out) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])))
+        return false;
     errno = 0;
     char* end = nullptr;
     long value = std::strtol(text.c_str(), &end, 10);
@@ -43,14 +44,15 @@ struct option_s {
 };
 
 // Every argument must be one of options, each given once.
-bool parse_options(const std::vector<std::string>& args, size_t first, const std::vector<option_s>& options,
-                   std::string& error) {
+bool parse_options(const std::vector<std::string>& args, size_t first,
+                   const std::vector<option_s>& options, std::string& error) {
     for (size_t i = first; i < args.size(); ++i) {
         const std::string& arg = args[i];
         bool known = false;
         for (const option_s& opt : options) {
             const std::string prefix = opt.prefix;
-            if (arg.compare(0, prefix.size(), prefix) != 0) continue;
+            if (arg.compare(0, prefix.size(), prefix) != 0)
+                continue;
             known = true;
             if (opt.value->has_value()) {
                 error = "option " + prefix.substr(0, prefix.size() - 1) + " given twice";
@@ -76,14 +78,16 @@ bool parse_add_user(const std::vector<std::string>& args, request_s& out, std::s
     out.user_name = args[1];
     out.password = args[2];
     out.level = args[3];
-    if (!check_password(out.password, error)) return false;
+    if (!check_password(out.password, error))
+        return false;
     if (out.level != "admin" && out.level != "supervisor" && out.level != "user") {
         error = "the level must be admin, supervisor or user";
         return false;
     }
     std::optional<std::string> timeout, group, long_name;
-    if (!parse_options(args, 4, {{"--timeout=", &timeout}, {"--group=", &group}, {"--longname=", &long_name}},
-                       error)) {
+    if (!parse_options(
+            args, 4, {{"--timeout=", &timeout}, {"--group=", &group}, {"--longname=", &long_name}},
+            error)) {
         return false;
     }
     if (timeout && !parse_int(*timeout, out.timeout)) {
@@ -102,7 +106,8 @@ bool parse_update_user(const std::vector<std::string>& args, request_s& out, std
     }
     out.user_name = args[1];
     std::optional<std::string> status;
-    if (!parse_options(args, 2, {{"--status=", &status}, {"--password=", &out.new_password}}, error)) {
+    if (!parse_options(args, 2, {{"--status=", &status}, {"--password=", &out.new_password}},
+                       error)) {
         return false;
     }
     if (!status && !out.new_password) {
@@ -137,7 +142,8 @@ bool parse_command_line(const std::vector<std::string>& args, request_s& out, st
         out.command = command_e::update_user;
         ok = parse_update_user(args, out, error);
     } else if (command == "inc_login_fails" || command == "search_by_name") {
-        out.command = command == "inc_login_fails" ? command_e::inc_login_fails : command_e::search_by_name;
+        out.command =
+            command == "inc_login_fails" ? command_e::inc_login_fails : command_e::search_by_name;
         if (args.size() != 2) {
             error = command + " needs exactly one user name";
             return false;
@@ -156,7 +162,8 @@ bool parse_command_line(const std::vector<std::string>& args, request_s& out, st
 }
 
 const char* usage_text() {
-    return "usage: tessivane add_user NAME PASSWORD admin|supervisor|user [--timeout=N] [--group=TEXT]"
+    return "usage: tessivane add_user NAME PASSWORD admin|supervisor|user [--timeout=N] "
+           "[--group=TEXT]"
            " [--longname=TEXT]\n"
            "       tessivane update_user NAME [--status=N] [--password=PASSWORD]\n"
            "       tessivane inc_login_fails NAME\n"

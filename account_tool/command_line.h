@@ -19,12 +19,12 @@ enum class command_e { add_user, update_user, inc_login_fails, search_by_name };
 struct request_s {
     command_e command = command_e::search_by_name;
     std::string user_name;
-    std::string password;             // add_user: the initial password
-    std::string level;                // add_user: "admin", "supervisor" or "user"
-    int timeout = 0;                  // add_user
-    std::string group;                // add_user
-    std::string long_name;            // add_user
-    std::optional<int> status;        // update_user
+    std::string password;                     // add_user: the initial password
+    std::string level;                        // add_user: "admin", "supervisor" or "user"
+    int timeout = 0;                          // add_user
+    std::string group;                        // add_user
+    std::string long_name;                    // add_user
+    std::optional<int> status;                // update_user
     std::optional<std::string> new_password;  // update_user
 };
 

@@ -14,8 +14,8 @@ request_s parse_ok(const std::vector<std::string>& args) {
 }  // namespace
 
 TEST(CommandLine, ParsesTheServersAddUserLine) {
-    request_s r = parse_ok({"add_user", "alice", "pw 1", "supervisor", "--timeout=-30", "--group=44454641554c54",
-                            "--longname=Alice O'Brien"});
+    request_s r = parse_ok({"add_user", "alice", "pw 1", "supervisor", "--timeout=-30",
+                            "--group=44454641554c54", "--longname=Alice O'Brien"});
     EXPECT_EQ(r.command, command_e::add_user);
     EXPECT_EQ(r.user_name, "alice");
     EXPECT_EQ(r.password, "pw 1");
@@ -85,7 +85,8 @@ TEST(CommandLine, RejectsBadUsage) {
         request_s r;
         std::string error;
         std::string joined;
-        for (const auto& a : args) joined += "[" + a + "]";
+        for (const auto& a : args)
+            joined += "[" + a + "]";
         EXPECT_FALSE(parse_command_line(args, r, error)) << joined;
         EXPECT_FALSE(error.empty()) << joined;
     }

@@ -41,20 +41,27 @@
 
 namespace {
 
-enum exit_status_e { exit_ok = 0, exit_failure = 1, exit_usage = 2, exit_exists = 3, exit_unknown = 4 };
+enum exit_status_e {
+    exit_ok = 0,
+    exit_failure = 1,
+    exit_usage = 2,
+    exit_exists = 3,
+    exit_unknown = 4
+};
 
 int report(store_result_e result, const request_s& request, const std::string& error) {
     switch (result) {
-        case store_result_e::ok:
-            return exit_ok;
-        case store_result_e::exists:
-            std::fprintf(stderr, "tessivane: user %s already exists\n", json_quote(request.user_name).c_str());
-            return exit_exists;
-        case store_result_e::unknown:
-            std::fprintf(stderr, "tessivane: no user %s\n", json_quote(request.user_name).c_str());
-            return exit_unknown;
-        case store_result_e::failed:
-            break;
+    case store_result_e::ok:
+        return exit_ok;
+    case store_result_e::exists:
+        std::fprintf(stderr, "tessivane: user %s already exists\n",
+                     json_quote(request.user_name).c_str());
+        return exit_exists;
+    case store_result_e::unknown:
+        std::fprintf(stderr, "tessivane: no user %s\n", json_quote(request.user_name).c_str());
+        return exit_unknown;
+    case store_result_e::failed:
+        break;
     }
     std::fprintf(stderr, "tessivane: account store %s: %s\n", ACCOUNT_DB, error.c_str());
     return exit_failure;
@@ -63,28 +70,32 @@ int report(store_result_e result, const request_s& request, const std::string& e
 int run(const request_s& request) {
     std::string error;
     switch (request.command) {
-        case command_e::add_user: {
-            account_s account;
-            account.user_name = request.user_name;
-            account.long_name = request.long_name;
-            account.level = request.level;
-            account.group = request.group;
-            account.timeout = request.timeout;
-            return report(add_account(ACCOUNT_DB, account, request.password, error), request, error);
-        }
-        case command_e::update_user:
-            return report(update_account(ACCOUNT_DB, request.user_name, request.status, request.new_password, error),
-                          request, error);
-        case command_e::inc_login_fails:
-            return report(count_failed_login(ACCOUNT_DB, request.user_name, error), request, error);
-        case command_e::search_by_name:
-            break;
+    case command_e::add_user: {
+        account_s account;
+        account.user_name = request.user_name;
+        account.long_name = request.long_name;
+        account.level = request.level;
+        account.group = request.group;
+        account.timeout = request.timeout;
+        return report(add_account(ACCOUNT_DB, account, request.password, error), request, error);
+    }
+    case command_e::update_user:
+        return report(update_account(ACCOUNT_DB, request.user_name, request.status,
+                                     request.new_password, error),
+                      request, error);
+    case command_e::inc_login_fails:
+        return report(count_failed_login(ACCOUNT_DB, request.user_name, error), request, error);
+    case command_e::search_by_name:
+        break;
     }
     account_s account;
-    const int status = report(find_account(ACCOUNT_DB, request.user_name, account, error), request, error);
-    if (status != exit_ok) return status;
+    const int status =
+        report(find_account(ACCOUNT_DB, request.user_name, account, error), request, error);
+    if (status != exit_ok)
+        return status;
     const std::string text = account_json(account);
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+        std::fflush(stdout) != 0) {
         std::perror("tessivane: standard output");
         return exit_failure;
     }

@@ -26,8 +26,8 @@ int main(int argc, char** argv) {
         char buffer[2048];
         sockaddr_in from{};
         socklen_t fromlen = sizeof from;
-        const ssize_t got = ::recvfrom(fd, buffer, sizeof buffer, 0,
-                                       reinterpret_cast<sockaddr*>(&from), &fromlen);
+        const ssize_t got =
+            ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromlen);
         if (got >= 0)
             ::sendto(fd, buffer, static_cast<size_t>(got), 0, reinterpret_cast<sockaddr*>(&from),
                      fromlen);

@@ -76,7 +76,8 @@ struct bench_s {
         for (const device_s& d : devices)
             waits.push_back({d.fd, POLLIN, 0});
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
-        const timespec limit = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        const timespec limit = {static_cast<time_t>(ns / 1000000000),
+                                static_cast<long>(ns % 1000000000)};
         if (::ppoll(waits.data(), waits.size(), &limit, nullptr) <= 0)
             return;
         for (size_t i = 0; i < waits.size(); ++i) {
@@ -92,7 +93,8 @@ struct bench_s {
                 if (it == devices[i].waiting.end())
                     continue;  // came after it was counted lost
                 latencies_us.push_back(
-                    std::chrono::duration<double, std::micro>(clock_type::now() - it->second).count());
+                    std::chrono::duration<double, std::micro>(clock_type::now() - it->second)
+                        .count());
                 devices[i].waiting.erase(it);
                 on_reply(devices[i]);
             }
@@ -119,8 +121,9 @@ struct bench_s {
         if (latencies_us.empty())
             return 0;
         std::sort(latencies_us.begin(), latencies_us.end());
-        const size_t at = std::min(latencies_us.size() - 1,
-                                   static_cast<size_t>(p * static_cast<double>(latencies_us.size())));
+        const size_t at =
+            std::min(latencies_us.size() - 1,
+                     static_cast<size_t>(p * static_cast<double>(latencies_us.size())));
         return latencies_us[at];
     }
 };
@@ -129,7 +132,8 @@ struct bench_s {
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: %s PORT closed DEVICES SECONDS | PORT paced DEVICES RATE SECONDS\n",
+        std::fprintf(stderr,
+                     "usage: %s PORT closed DEVICES SECONDS | PORT paced DEVICES RATE SECONDS\n",
                      argv[0]);
         return 1;
     }
@@ -180,7 +184,8 @@ int main(int argc, char** argv) {
             }
             // Sleeps until the next send is due rather than spinning, which would take the CPU
             // from the server being measured.
-            const auto until_next = std::max(clock_type::duration::zero(), next - clock_type::now());
+            const auto until_next =
+                std::max(clock_type::duration::zero(), next - clock_type::now());
             bench.collect(until_next, [&](device_s&) { ++replies; });
             bench.expire([](device_s&) {});
         }
@@ -200,9 +205,11 @@ int main(int argc, char** argv) {
         ::close(d.fd);
     }
     const double elapsed = std::chrono::duration<double>(clock_type::now() - start).count();
-    std::printf("%-6s %3d devices  sent %7ld  replies %7ld  lost %4ld  %8.0f/s  p50 %6.0f us  p99 %6.0f us\n",
-                mode.c_str(), count, bench.sent, replies, bench.lost,
-                static_cast<double>(replies) / std::min(elapsed, seconds), bench.percentile(0.50),
-                bench.percentile(0.99));
+    std::printf(
+        "%-6s %3d devices  sent %7ld  replies %7ld  lost %4ld  %8.0f/s  p50 %6.0f us  p99 %6.0f "
+        "us\n",
+        mode.c_str(), count, bench.sent, replies, bench.lost,
+        static_cast<double>(replies) / std::min(elapsed, seconds), bench.percentile(0.50),
+        bench.percentile(0.99));
     return 0;
 }

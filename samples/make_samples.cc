@@ -17,8 +17,8 @@ namespace {
 struct sample_s {
     const char* folder;  // under samples/results, holding <stem>.csv
     const char* stem;
-    bool fluorescence;   // four images with "_01_TAG_ALL"; otherwise bright field and "_01_TAG"
-    int live, dead;      // cells drawn
+    bool fluorescence;  // four images with "_01_TAG_ALL"; otherwise bright field and "_01_TAG"
+    int live, dead;     // cells drawn
 };
 
 const sample_s samples[] = {
@@ -45,7 +45,8 @@ QVector<cell_s> place_cells(int live, int dead, quint32 seed) {
     for (int i = 0; i < live + dead; ++i) {
         const bool is_live = i < live;
         const qreal radius = is_live ? 9 + 5 * next() : 7 + 4 * next();
-        cells.append({QPointF(20 + next() * (kWidth - 40), 20 + next() * (kHeight - 40)), radius, is_live});
+        cells.append(
+            {QPointF(20 + next() * (kWidth - 40), 20 + next() * (kHeight - 40)), radius, is_live});
     }
     return cells;
 }
@@ -73,7 +74,8 @@ QImage fluorescence(const QVector<cell_s>& cells, bool live, QColor glow) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     for (const cell_s& c : cells) {
-        if (c.live != live) continue;
+        if (c.live != live)
+            continue;
         QRadialGradient g(c.at, c.radius);
         g.setColorAt(0, glow);
         g.setColorAt(1, QColor(glow.red() / 6, glow.green() / 6, glow.blue() / 6));
@@ -98,14 +100,16 @@ QImage tagged(QImage image, const QVector<cell_s>& cells, bool fluorescence) {
 bool save_tiff(const QImage& image, const QString& path) {
     QImageWriter writer(path, "tiff");
     writer.setCompression(1);  // LZW: the pictures are flat, this keeps them small
-    if (writer.write(image)) return true;
+    if (writer.write(image))
+        return true;
     fprintf(stderr, "cannot write %s: %s\n", qPrintable(path), qPrintable(writer.errorString()));
     return false;
 }
 
 // A one-page PDF standing in for the instrument's own report, which sealprint replaces.
 QByteArray placeholder_pdf(const QString& stem) {
-    const QByteArray text = "BT /F1 14 Tf 72 770 Td (Instrument result " + stem.toLatin1() + ") Tj ET";
+    const QByteArray text =
+        "BT /F1 14 Tf 72 770 Td (Instrument result " + stem.toLatin1() + ") Tj ET";
     const QByteArray objects[] = {
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
@@ -123,7 +127,8 @@ QByteArray placeholder_pdf(const QString& stem) {
     }
     const int xref = pdf.size();
     pdf += "xref\n0 " + QByteArray::number(offsets.size() + 1) + "\n0000000000 65535 f \n";
-    for (int offset : offsets) pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    for (int offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
     pdf += "trailer\n<< /Size " + QByteArray::number(offsets.size() + 1) + " /Root 1 0 R >>\n";
     pdf += "startxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
     return pdf;
@@ -132,9 +137,11 @@ QByteArray placeholder_pdf(const QString& stem) {
 bool write_sample(const sample_s& s, const QDir& out, quint32 seed) {
     const QString folder = out.filePath(QString::fromLatin1(s.folder));
     const QString base = folder + QLatin1Char('/') + QString::fromLatin1(s.stem);
-    const QString csv_source = QStringLiteral(SAMPLES_SOURCE_DIR "/results/") + QLatin1String(s.folder) +
-                               QLatin1Char('/') + QLatin1String(s.stem) + QLatin1String(".csv");
-    if (!QDir().mkpath(folder)) return false;
+    const QString csv_source = QStringLiteral(SAMPLES_SOURCE_DIR "/results/") +
+                               QLatin1String(s.folder) + QLatin1Char('/') + QLatin1String(s.stem) +
+                               QLatin1String(".csv");
+    if (!QDir().mkpath(folder))
+        return false;
     QFile::remove(base + ".csv");
     if (!QFile::copy(csv_source, base + ".csv")) {
         fprintf(stderr, "cannot copy %s\n", qPrintable(csv_source));
@@ -151,8 +158,10 @@ bool write_sample(const sample_s& s, const QDir& out, quint32 seed) {
     const QImage bf = bright_field(cells);
     bool ok = save_tiff(bf, base + "_01_RAW_BF.tif");
     if (s.fluorescence) {
-        ok = ok && save_tiff(fluorescence(cells, true, QColor(60, 255, 90)), base + "_01_RAW_GFP.tif");
-        ok = ok && save_tiff(fluorescence(cells, false, QColor(255, 50, 40)), base + "_01_RAW_RFP.tif");
+        ok = ok &&
+             save_tiff(fluorescence(cells, true, QColor(60, 255, 90)), base + "_01_RAW_GFP.tif");
+        ok = ok &&
+             save_tiff(fluorescence(cells, false, QColor(255, 50, 40)), base + "_01_RAW_RFP.tif");
         ok = ok && save_tiff(tagged(bf, cells, true), base + "_01_TAG_ALL.tif");
     } else {
         ok = ok && save_tiff(tagged(bf, cells, false), base + "_01_TAG.tif");

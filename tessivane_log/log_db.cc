@@ -18,7 +18,8 @@ int64_t now_ms() {
 
 int retry_until_deadline(void* deadline, int retry) {
     const int64_t wait = busy_wait_ms(retry, *static_cast<const int64_t*>(deadline) - now_ms());
-    if (wait == 0) return 0;
+    if (wait == 0)
+        return 0;
     const timespec pause{static_cast<time_t>(wait / 1000),
                          static_cast<long>(wait % 1000) * 1000000};
     nanosleep(&pause, nullptr);
@@ -31,7 +32,8 @@ void report_failure(const char* what, sqlite3* db) {
 
 stmt_ptr prepare(sqlite3* db, const char* sql, const char* what) {
     sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) report_failure(what, db);
+    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK)
+        report_failure(what, db);
     return stmt_ptr(raw);
 }
 
@@ -43,13 +45,15 @@ void print_rows(sqlite3* db, sqlite3_stmt* stmt, const char* unknown_type_format
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
     }
-    if (rc != SQLITE_DONE) report_failure("search", db);
+    if (rc != SQLITE_DONE)
+        report_failure("search", db);
 }
 
 }  // namespace
 
 int64_t busy_wait_ms(int retry, int64_t left_ms) {
-    if (left_ms <= 0) return 0;
+    if (left_ms <= 0)
+        return 0;
     const int64_t grown = int64_t{1} << std::clamp(retry, 0, 20);
     return std::min({grown, kLongestBusyWaitMs, left_ms});
 }
@@ -71,7 +75,8 @@ bool open_log_db(log_db_s& log, const char* path) {
 
 bool append_entry(log_db_s& log, const log_entry_s& e) {
     const stmt_ptr stmt = prepare(log.db.get(), PSTMT_INSERT_LINE, "append");
-    if (!stmt) return false;
+    if (!stmt)
+        return false;
     auto bind_field = [&stmt](int index, const char* field, size_t size) {
         sqlite3_bind_text(stmt.get(), index, field, static_cast<int>(field_length(field, size)),
                           SQLITE_STATIC);
@@ -82,20 +87,23 @@ bool append_entry(log_db_s& log, const log_entry_s& e) {
     bind_field(4, e.text3, sizeof e.text3);
     bind_field(5, e.message, sizeof e.message);
     const bool stored = sqlite3_step(stmt.get()) == SQLITE_DONE;
-    if (!stored) report_failure("append", log.db.get());
+    if (!stored)
+        report_failure("append", log.db.get());
     return stored;
 }
 
 void search_all(log_db_s& log, int32_t limit) {
     const stmt_ptr stmt = prepare(log.db.get(), PSTMT_SEARCH_ALL, "search");
-    if (!stmt) return;
+    if (!stmt)
+        return;
     sqlite3_bind_int(stmt.get(), 1, limit);
     print_rows(log.db.get(), stmt.get(), "error: Not known type :%d\n");
 }
 
 void search_range(log_db_s& log, int64_t from, int64_t to, int32_t limit) {
     const stmt_ptr stmt = prepare(log.db.get(), PSTMT_SEARCH_RANGE, "search");
-    if (!stmt) return;
+    if (!stmt)
+        return;
     sqlite3_bind_int64(stmt.get(), 1, std::min(from, to));
     sqlite3_bind_int64(stmt.get(), 2, std::max(from, to));
     sqlite3_bind_int(stmt.get(), 3, limit);

@@ -34,7 +34,8 @@ std::string format_row(sqlite3_stmt* stmt, const char* unknown_type_format) {
     const int columns = sqlite3_column_count(stmt);
     char buf[64];
     for (int i = 0; i < columns; ++i) {
-        if (i > 0) line += ',';
+        if (i > 0)
+            line += ',';
         const int type = sqlite3_column_type(stmt, i);
         if (type == SQLITE_INTEGER) {
             const int64_t value = sqlite3_column_int64(stmt, i);

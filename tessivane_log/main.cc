@@ -13,9 +13,11 @@ constexpr int kFailure = -1;
 constexpr int kUsage = -10;
 
 int run_append(int argc, char** argv) {
-    if (argc != 6) return kFailure;
+    if (argc != 6)
+        return kFailure;
     log_db_s log;
-    if (!open_log_db(log, LOG_DB_PATH)) return kFailure;
+    if (!open_log_db(log, LOG_DB_PATH))
+        return kFailure;
     const log_entry_s entry = make_entry(time(nullptr), argv[2], argv[3], argv[4], argv[5]);
     return append_entry(log, entry) ? 0 : kFailure;
 }
@@ -23,18 +25,21 @@ int run_append(int argc, char** argv) {
 int run_search_all(int argc, char** argv) {
     const int32_t limit = argc > 2 ? parse_limit_arg(argv[2]) : 100;
     log_db_s log;
-    if (!open_log_db(log, LOG_DB_PATH)) return 0;
+    if (!open_log_db(log, LOG_DB_PATH))
+        return 0;
     search_all(log, limit);
     return 0;
 }
 
 int run_search_by_date(int argc, char** argv) {
-    if (argc < 4) return kFailure;
+    if (argc < 4)
+        return kFailure;
     const int64_t from = parse_time_arg(argv[2]);
     const int64_t to = parse_time_arg(argv[3]);
     const int32_t limit = argc > 4 ? parse_limit_arg(argv[4]) : 1000;
     log_db_s log;
-    if (!open_log_db(log, LOG_DB_PATH)) return 0;
+    if (!open_log_db(log, LOG_DB_PATH))
+        return 0;
     search_range(log, from, to, limit);
     return 0;
 }
@@ -52,8 +57,11 @@ int main(int argc, char** argv) {
         std::printf("<tessivane_log> version : %s\n", kLogVersion);
         return 0;
     }
-    if (std::strcmp(command, "append") == 0) return run_append(argc, argv);
-    if (std::strcmp(command, "search_all") == 0) return run_search_all(argc, argv);
-    if (std::strcmp(command, "search_by_date") == 0) return run_search_by_date(argc, argv);
+    if (std::strcmp(command, "append") == 0)
+        return run_append(argc, argv);
+    if (std::strcmp(command, "search_all") == 0)
+        return run_search_all(argc, argv);
+    if (std::strcmp(command, "search_by_date") == 0)
+        return run_search_by_date(argc, argv);
     return kFailure;
 }

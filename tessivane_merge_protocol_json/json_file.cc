@@ -35,7 +35,8 @@ bool holds_surrogate(const rapidjson::Value& s) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.GetString());
     const size_t n = s.GetStringLength();
     for (size_t i = 0; i + 1 < n; ++i) {
-        if (p[i] == 0xED && p[i + 1] >= 0xA0) return true;
+        if (p[i] == 0xED && p[i + 1] >= 0xA0)
+            return true;
     }
     return false;
 }
@@ -47,17 +48,20 @@ std::string unfit(const rapidjson::Value& root, int limit) {
     while (!pending.empty()) {
         const auto [value, depth] = pending.back();
         pending.pop_back();
-        if (depth > limit) return "nested deeper than " + std::to_string(limit) + " levels";
+        if (depth > limit)
+            return "nested deeper than " + std::to_string(limit) + " levels";
         if (value->IsString() && holds_surrogate(*value)) {
             return "a string escapes an unpaired surrogate";
         }
         if (value->IsObject()) {
             for (const auto& m : value->GetObject()) {
-                if (holds_surrogate(m.name)) return "a name escapes an unpaired surrogate";
+                if (holds_surrogate(m.name))
+                    return "a name escapes an unpaired surrogate";
                 pending.emplace_back(&m.value, depth + 1);
             }
         } else if (value->IsArray()) {
-            for (const auto& v : value->GetArray()) pending.emplace_back(&v, depth + 1);
+            for (const auto& v : value->GetArray())
+                pending.emplace_back(&v, depth + 1);
         }
     }
     return {};
@@ -65,7 +69,8 @@ std::string unfit(const rapidjson::Value& root, int limit) {
 
 std::string folder_of(const std::string& path) {
     const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string::npos)
+        return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -101,18 +106,22 @@ int fill_temp(unique_fd fd, const rapidjson::Value& root, const struct stat* old
         mode = 0666 & ~mask;
     }
     struct stat st {};
-    if (fchmod(fd.get(), mode) != 0 || fstat(fd.get(), &st) != 0) return errno;
+    if (fchmod(fd.get(), mode) != 0 || fstat(fd.get(), &st) != 0)
+        return errno;
     // Read back: the file must not appear under the target's name with other access rights.
-    if ((st.st_mode & 0777) != (mode & 0777)) return EPERM;
+    if ((st.st_mode & 0777) != (mode & 0777))
+        return EPERM;
     file_ptr fp(fdopen(fd.get(), "wb"));
-    if (!fp) return errno;
+    if (!fp)
+        return errno;
     fd.release();
     errno = 0;
     if (!write_pretty(fp.get(), root) || std::fflush(fp.get()) != 0 || std::ferror(fp.get()) ||
         fsync(fileno(fp.get())) != 0) {
         return errno ? errno : EIO;
     }
-    if (std::fclose(fp.release()) != 0) return errno;
+    if (std::fclose(fp.release()) != 0)
+        return errno;
     return 0;
 }
 
@@ -120,23 +129,29 @@ int fill_temp(unique_fd fd, const rapidjson::Value& root, const struct stat* old
 // (some file systems refuse) still has the complete file, so that is not a failure.
 void sync_folder(const std::string& folder) {
     const unique_fd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) fsync(fd.get());
+    if (fd.get() >= 0)
+        fsync(fd.get());
 }
 
 }  // namespace
 
 json_open_e open_regular_file(const std::string& path, file_ptr& fp, struct stat& st) {
     // Looked at first, so that a FIFO or a device is not even opened.
-    if (stat(path.c_str(), &st) != 0) return errno == ENOENT ? json_open_e::missing
-                                                               : json_open_e::failed;
-    if (!S_ISREG(st.st_mode)) return json_open_e::not_regular;
+    if (stat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? json_open_e::missing : json_open_e::failed;
+    if (!S_ISREG(st.st_mode))
+        return json_open_e::not_regular;
     // Should the name have become a FIFO since, the open must not wait for a writer.
     unique_fd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0) return errno == ENOENT ? json_open_e::missing : json_open_e::failed;
-    if (fstat(fd.get(), &st) != 0) return json_open_e::failed;
-    if (!S_ISREG(st.st_mode)) return json_open_e::not_regular;
+    if (fd.get() < 0)
+        return errno == ENOENT ? json_open_e::missing : json_open_e::failed;
+    if (fstat(fd.get(), &st) != 0)
+        return json_open_e::failed;
+    if (!S_ISREG(st.st_mode))
+        return json_open_e::not_regular;
     fp.reset(fdopen(fd.get(), "rb"));
-    if (!fp) return json_open_e::failed;
+    if (!fp)
+        return json_open_e::failed;
     fd.release();
     return json_open_e::ok;
 }
@@ -180,7 +195,8 @@ unique_fd lock_folder_of(const std::string& path, std::string& error) {
         }
         // A file system that cannot lock a folder (some network ones) still gets its merge, as
         // before there was a lock; only runs at the same time are then not kept apart.
-        if (rc != 0 && (errno == ENOLCK || errno == EOPNOTSUPP || errno == EBADF)) rc = 0;
+        if (rc != 0 && (errno == ENOLCK || errno == EOPNOTSUPP || errno == EBADF))
+            rc = 0;
     }
     if (rc != 0) {
         write_failure(path, errno, error);
@@ -193,7 +209,8 @@ int remove_stale_temps(int folder_fd, const std::string& path) {
     const std::string prefix = "." + base_of(path) + kTempInfix;
     // A descriptor of its own: readdir moves the position of the one it is given.
     const dir_ptr dir(fdopendir(openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
-    if (!dir) return 0;
+    if (!dir)
+        return 0;
     const time_t now = time(nullptr);
     int removed = 0;
     while (const dirent* entry = readdir(dir.get())) {
@@ -205,7 +222,8 @@ int remove_stale_temps(int folder_fd, const std::string& path) {
             !S_ISREG(st.st_mode) || now - st.st_mtime < kStaleTempSeconds) {
             continue;
         }
-        if (unlinkat(folder_fd, entry->d_name, 0) == 0) ++removed;
+        if (unlinkat(folder_fd, entry->d_name, 0) == 0)
+            ++removed;
     }
     return removed;
 }
@@ -214,9 +232,11 @@ bool replace_json_file(const std::string& path, const rapidjson::Value& root,
                        const struct stat* old, std::string& error) {
     std::string temp = folder_of(path) + "/." + base_of(path) + kTempInfix + "XXXXXX";
     unique_fd fd(mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.get() < 0) return write_failure(path, errno, error);
+    if (fd.get() < 0)
+        return write_failure(path, errno, error);
     int reason = fill_temp(std::move(fd), root, old);
-    if (reason == 0 && std::rename(temp.c_str(), path.c_str()) != 0) reason = errno;
+    if (reason == 0 && std::rename(temp.c_str(), path.c_str()) != 0)
+        reason = errno;
     if (reason != 0) {
         unlink(temp.c_str());
         return write_failure(path, reason, error);

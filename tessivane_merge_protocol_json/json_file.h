@@ -40,7 +40,8 @@ public:
         return fd;
     }
     void reset(int fd = -1) {
-        if (fd_ >= 0) close(fd_);
+        if (fd_ >= 0)
+            close(fd_);
         fd_ = fd;
     }
 

@@ -61,25 +61,26 @@ int merge_into(const std::string& target_path, const std::string& src_path,
     char resolved[PATH_MAX];
     const std::string path = realpath(target_path.c_str(), resolved) ? resolved : target_path;
     const unique_fd lock = lock_folder_of(path, error);
-    if (lock.get() < 0) return fail(kCannotOpen, error);
+    if (lock.get() < 0)
+        return fail(kCannotOpen, error);
 
     file_ptr fp;
     struct stat st {};
     switch (open_regular_file(target_path, fp, st)) {
-        case json_open_e::ok:
-            break;
-        case json_open_e::missing:
-            remove_stale_temps(lock.get(), target_path);
-            return replace_json_file(target_path, src, nullptr, error) ? 0
-                                                                       : fail(kCannotOpen, error);
-        case json_open_e::not_regular:
-            return cannot_open_target(
-                target_path, S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file");
-        case json_open_e::failed:
-            return cannot_open_target(target_path, std::strerror(errno));
+    case json_open_e::ok:
+        break;
+    case json_open_e::missing:
+        remove_stale_temps(lock.get(), target_path);
+        return replace_json_file(target_path, src, nullptr, error) ? 0 : fail(kCannotOpen, error);
+    case json_open_e::not_regular:
+        return cannot_open_target(
+            target_path, S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file");
+    case json_open_e::failed:
+        return cannot_open_target(target_path, std::strerror(errno));
     }
     rapidjson::Document target;
-    if (const int status = read_protocol(fp.get(), target_path, target)) return status;
+    if (const int status = read_protocol(fp.get(), target_path, target))
+        return status;
     fp.reset();
 
     const merge_result_s merged = merge_protocol(target, src);
@@ -88,7 +89,8 @@ int merge_into(const std::string& target_path, const std::string& src_path,
                                   (merged.in_target ? target_path : src_path) + ": " +
                                   merged.member + " is not an object");
     }
-    if (!merged.changed) return 0;
+    if (!merged.changed)
+        return 0;
     if (access(path.c_str(), W_OK) != 0) {
         return fail(kCannotOpen,
                     "Cannot write target json: " + target_path + ": " + std::strerror(errno));
@@ -107,8 +109,10 @@ int main(int argc, char** argv) {
         std::printf("%s version: %s\n", name.c_str(), kMergeVersion);
         return 0;
     }
-    if (argc < 3) return fail(kUsage, "Usage: " + name + " <default_json> <target_json>");
+    if (argc < 3)
+        return fail(kUsage, "Usage: " + name + " <default_json> <target_json>");
     rapidjson::Document src;
-    if (const int status = read_default(argv[1], src)) return status;
+    if (const int status = read_default(argv[1], src))
+        return status;
     return merge_into(argv[2], argv[1], src);
 }

@@ -73,8 +73,8 @@ exchange_s exchange(const sockaddr_in& to, const std::vector<wire_bytes>& datagr
         return result;
     }
     const auto start = steady::now();
-    const auto total = std::chrono::duration_cast<steady::duration>(
-        std::chrono::duration<double>(timeout_s));
+    const auto total =
+        std::chrono::duration_cast<steady::duration>(std::chrono::duration<double>(timeout_s));
     const auto retry_at = start + total;
     const auto deadline = retry_at + total;
     bool retried = false;

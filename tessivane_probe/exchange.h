@@ -19,7 +19,7 @@ struct exchange_s {
     wire_bytes reply;     // the bytes read, at most the expected size
     size_t received = 0;  // the datagram's real length
     reply_check_e check = reply_check_e::ok;
-    std::string error;    // a socket failure, when there was one
+    std::string error;  // a socket failure, when there was one
 };
 
 // Resolves an IPv4 address or host name; false when it does not resolve.

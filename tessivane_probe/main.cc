@@ -176,12 +176,12 @@ public:
         } else {
             problem = "wrong checksum";
             const auto& b = got.reply;
-            std::fprintf(stderr,
-                         "tessivane_probe: reply to %s: wrong checksum (sent %d, bytes sum to "
-                         "%d)\n",
-                         from.c_str(), get_i32(b, b.size() - 4),
-                         signed_byte_sum(reinterpret_cast<const unsigned char*>(b.data()),
-                                         b.size() - 4));
+            std::fprintf(
+                stderr,
+                "tessivane_probe: reply to %s: wrong checksum (sent %d, bytes sum to "
+                "%d)\n",
+                from.c_str(), get_i32(b, b.size() - 4),
+                signed_byte_sum(reinterpret_cast<const unsigned char*>(b.data()), b.size() - 4));
         }
         std::fputs(hex_dump(got.reply).c_str(), stderr);
         if (opt_.json)
@@ -330,7 +330,8 @@ int main(int argc, char** argv) {
         const auto port = static_cast<uint16_t>(opt.port == 0 ? device_port : opt.port);
         wire_bytes reply;
         peer_s peer;
-        if (s.ask({command, port,
+        if (s.ask({command,
+                   port,
                    {header_record(fails ? request_get_login_fail : request_get_status),
                     name_record(user)},
                    name_record_size},

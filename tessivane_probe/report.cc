@@ -14,7 +14,9 @@ namespace {
 
 // Length of the valid UTF-8 sequence at `i` (2..4 bytes, no overlong forms, no surrogates), or 0.
 size_t utf8_sequence(const std::string& s, size_t i) {
-    const auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const auto at = [&](size_t k) {
+        return static_cast<unsigned char>(s[k]);
+    };
     const unsigned char c = at(i);
     size_t len = 0;
     unsigned char lo = 0x80, hi = 0xBF;
@@ -22,12 +24,16 @@ size_t utf8_sequence(const std::string& s, size_t i) {
         len = 2;
     } else if (c >= 0xE0 && c <= 0xEF) {
         len = 3;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;
+        if (c == 0xE0)
+            lo = 0xA0;
+        if (c == 0xED)
+            hi = 0x9F;
     } else if (c >= 0xF0 && c <= 0xF4) {
         len = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
+        if (c == 0xF0)
+            lo = 0x90;
+        if (c == 0xF4)
+            hi = 0x8F;
     } else {
         return 0;
     }
@@ -119,7 +125,9 @@ bool settings_filled(const unsigned char* settings) {
 }
 
 std::vector<setting_s> decode_settings(const unsigned char* s, bool new_format) {
-    const auto number = [](unsigned char v) { return std::to_string(v); };
+    const auto number = [](unsigned char v) {
+        return std::to_string(v);
+    };
     std::vector<setting_s> out = {
         {"Slide type", "slide_type", number(s[2]), true},
         {"Chamber area", "chamber_area", named(s[3], {"Current", "All", "other"})},
@@ -138,17 +146,17 @@ std::vector<setting_s> decode_settings(const unsigned char* s, bool new_format) 
 view_s server_info_view(const peer_s& peer, const server_info_reply_s& info) {
     view_s v;
     // Labelled with the keys of the server's settings file, where an administrator changes them.
-    v.rows = {{"Request", "server-info"},
-              {"Server", where(peer)},
-              {"pw. Minimum length", std::to_string(info.pw_min_length)},
-              {"pw. Change cycle", std::to_string(info.pw_change_cycle)},
-              {"pw. Account lock", std::to_string(info.pw_account_lock)},
-              {"msc. Auto logout", std::to_string(info.auto_logout)},
-              {"msc. Self approval", info.self_approval == 0 ? "Off (0)"
-                                     : info.self_approval == 1
-                                         ? "On (1)"
-                                         : std::to_string(info.self_approval)},
-              {"msc. File transfer", std::to_string(info.file_transfer)}};
+    v.rows = {
+        {"Request", "server-info"},
+        {"Server", where(peer)},
+        {"pw. Minimum length", std::to_string(info.pw_min_length)},
+        {"pw. Change cycle", std::to_string(info.pw_change_cycle)},
+        {"pw. Account lock", std::to_string(info.pw_account_lock)},
+        {"msc. Auto logout", std::to_string(info.auto_logout)},
+        {"msc. Self approval", info.self_approval == 0   ? "Off (0)"
+                               : info.self_approval == 1 ? "On (1)"
+                                                         : std::to_string(info.self_approval)},
+        {"msc. File transfer", std::to_string(info.file_transfer)}};
     rapidjson::StringBuffer buffer;
     json_writer w(buffer);
     begin(w, "server-info", peer);

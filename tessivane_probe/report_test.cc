@@ -53,9 +53,9 @@ TEST(Settings, OtherTextsAndUnknownBytes) {
     const unsigned char s[9] = {0, 0, 255, 2, 0, 2, 1, 7, 1};
     const auto old = decode_settings(s, false);
     EXPECT_EQ(old[0].value, "255");
-    EXPECT_EQ(old[1].value, "other");         // chamber area neither Current nor All
-    EXPECT_EQ(old[3].value, "unknown (2)");   // combine result is 0 or 1
-    EXPECT_EQ(old[4].value, "other");         // staining option other than Trypan
+    EXPECT_EQ(old[1].value, "other");        // chamber area neither Current nor All
+    EXPECT_EQ(old[3].value, "unknown (2)");  // combine result is 0 or 1
+    EXPECT_EQ(old[4].value, "other");        // staining option other than Trypan
     EXPECT_EQ(old[6].value, "unknown (7)");
     const unsigned char s2[9] = {0, 0, 1, 9, 0, 0, 3, 0, 0};
     const auto fresh = decode_settings(s2, true);
@@ -76,9 +76,9 @@ TEST(Printable, KeepsUtf8AndEscapesEverythingElse) {
     EXPECT_EQ(printable("a\nb\tc\x1b[2J\x7f"), "a\\x0ab\\x09c\\x1b[2J\\x7f");
     EXPECT_EQ(printable("back\\slash"), "back\\x5cslash");
     EXPECT_EQ(printable("\xff\xfe"), "\\xff\\xfe");
-    EXPECT_EQ(printable("\xc0\x80"), "\\xc0\\x80");          // overlong NUL
+    EXPECT_EQ(printable("\xc0\x80"), "\\xc0\\x80");           // overlong NUL
     EXPECT_EQ(printable("\xed\xa0\x80"), "\\xed\\xa0\\x80");  // surrogate
-    EXPECT_EQ(printable("end\xc3"), "end\\xc3");             // cut sequence
+    EXPECT_EQ(printable("end\xc3"), "end\\xc3");              // cut sequence
     EXPECT_EQ(printable(std::string("\0x", 2)), "\\x00x");
 }
 
@@ -117,9 +117,11 @@ TEST(Views, AnnouncementWithoutFilesShowsNullsUnderStableKeys) {
     EXPECT_EQ(d["server_time"].GetInt(), 0);
     const std::string table = table_text(v.rows);
     EXPECT_NE(table.find("Security level                   0 (no security file)\n"),
-              std::string::npos) << table;
+              std::string::npos)
+        << table;
     EXPECT_NE(table.find("Settings                         none (no readable settings file)\n"),
-              std::string::npos) << table;
+              std::string::npos)
+        << table;
 }
 
 TEST(Views, AnnouncementSettingsAreTypedInJson) {
@@ -145,5 +147,6 @@ TEST(Views, AnnouncementSettingsAreTypedInJson) {
     a.security_level = 0;
     const std::string table = table_text(announce_view({"10.0.0.1", 2001}, a, true, "").rows);
     EXPECT_NE(table.find("Security level                   none (empty security file)\n"),
-              std::string::npos) << table;
+              std::string::npos)
+        << table;
 }

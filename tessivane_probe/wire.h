@@ -23,7 +23,7 @@ constexpr int32_t request_get_status = -65529;      // FFFF0007, follow-up name 
 
 constexpr size_t header_size = 12;
 constexpr size_t server_info_size = 28;
-constexpr size_t name_record_size = 72;   // record_fail_to_login_s and account_status_s
+constexpr size_t name_record_size = 72;  // record_fail_to_login_s and account_status_s
 constexpr size_t version_reply_size = 68;
 constexpr size_t announce_size = 116;
 
@@ -96,7 +96,7 @@ struct announce_reply_s {
     int bf_total = 0, bf_viability = 0, fl_cell_lines = 0, fl_advanced = 0;
     int64_t protocol_mtime = -1;  // seconds since 1970; -1: the server could not read the file
     unsigned char settings[settings_width] = {};
-    uint32_t server_time = 0;     // the server's local wall clock counted as UTC; 0: none sent
+    uint32_t server_time = 0;  // the server's local wall clock counted as UTC; 0: none sent
 };
 announce_reply_s decode_announce(const wire_bytes& reply);
 

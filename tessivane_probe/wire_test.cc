@@ -66,8 +66,8 @@ TEST(Requests, AnnouncementPutsTextsAtTheirOffsetsAndMarksTheSettings) {
     EXPECT_EQ(get_i32(b, 112), sum);
 
     // Texts that fill their fields go without a NUL and do not spill into the next field.
-    const wire_bytes full = announce_record(std::string(32, 'N'), std::string(32, 'S'),
-                                            std::string(12, 'V'));
+    const wire_bytes full =
+        announce_record(std::string(32, 'N'), std::string(32, 'S'), std::string(12, 'V'));
     EXPECT_EQ(full.substr(0, 76),
               std::string(32, 'N') + std::string(32, 'S') + std::string(12, 'V'));
     EXPECT_EQ(full[76], '\0');
@@ -86,8 +86,8 @@ TEST(Replies, AreCheckedForSizeThenChecksum) {
 }
 
 TEST(Replies, ServerInfoFieldsAreSignedLittleEndian) {
-    const wire_bytes b = raw({10, 0, 0, 0, 0xff, 0xff, 0xff, 0xff, 3, 0, 0, 0, 0x2c, 0x01, 0, 0,
-                              0, 0, 0, 0, 1, 0, 0, 0x80, 0, 0, 0, 0});
+    const wire_bytes b = raw({10, 0, 0, 0, 0xff, 0xff, 0xff, 0xff, 3, 0,    0, 0, 0x2c, 0x01,
+                              0,  0, 0, 0, 0,    0,    1,    0,    0, 0x80, 0, 0, 0,    0});
     const server_info_reply_s info = decode_server_info(b);
     EXPECT_EQ(info.pw_min_length, 10);
     EXPECT_EQ(info.pw_change_cycle, -1);
@@ -113,13 +113,13 @@ TEST(Replies, NameRecordNumberAndFullWidthName) {
 
 TEST(Replies, AnnouncementFieldsByOffset) {
     wire_bytes b = std::string(32, 'N') + "SN7" + zeros(29) + "1.10.0" + zeros(6);
-    b += raw({'2', 0xaa, 0xbb, 0xcc});                 // level, padding passed back
-    b += raw({0x03, 0x00, 0x05, 0x00});                // bf: 5 total, 3 viability
-    b += raw({0x00, 0x00, 0x02, 0x00});                // fl: 2 cell lines, 0 advanced
-    b += raw({0x01, 0x00, 0x00, 0x00});                // mtime, upper half
-    b += raw({0x00, 0x00, 0x00, 0x80});                // mtime, lower half
-    b += raw({0, 0, 3, 1, 4, 1, 2, 1, 0, 0, 0, 0});   // settings and padding
-    b += raw({0xff, 0xff, 0xff, 0xff});                // server time past 2038
+    b += raw({'2', 0xaa, 0xbb, 0xcc});               // level, padding passed back
+    b += raw({0x03, 0x00, 0x05, 0x00});              // bf: 5 total, 3 viability
+    b += raw({0x00, 0x00, 0x02, 0x00});              // fl: 2 cell lines, 0 advanced
+    b += raw({0x01, 0x00, 0x00, 0x00});              // mtime, upper half
+    b += raw({0x00, 0x00, 0x00, 0x80});              // mtime, lower half
+    b += raw({0, 0, 3, 1, 4, 1, 2, 1, 0, 0, 0, 0});  // settings and padding
+    b += raw({0xff, 0xff, 0xff, 0xff});              // server time past 2038
     b += zeros(4);
     ASSERT_EQ(b.size(), 116u);
     const announce_reply_s a = decode_announce(b);

@@ -58,8 +58,13 @@ struct setting_key {
 
 // Lookup order is the order of this table; `channel` uses one of the two channel keys.
 enum setting_index_e {
-    slide_type_key, chamber_area_key, selected_chamber_key, combine_result_key,
-    staining_option_key, autofocusing_channel_key, autofocused_counting_key,
+    slide_type_key,
+    chamber_area_key,
+    selected_chamber_key,
+    combine_result_key,
+    staining_option_key,
+    autofocusing_channel_key,
+    autofocused_counting_key,
     autofocus_upon_slide_insertion_key,
 };
 constexpr setting_key setting_keys[] = {

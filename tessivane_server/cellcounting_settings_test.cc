@@ -11,10 +11,14 @@ namespace {
 const char* const serial = "SN0001";
 
 const std::map<std::string, std::string> default_values = {
-    {"Slide type", "2"},          {"Chamber area", "All"},
-    {"Selected chamber", "4"},    {"Combine result", "On"},
-    {"Staining option", "Trypan"}, {"Autofocusing channel in FL", "GF"},
-    {"Autofocused counting", "On"}, {"Autofocus upon slide insertion", "Off"},
+    {"Slide type", "2"},
+    {"Chamber area", "All"},
+    {"Selected chamber", "4"},
+    {"Combine result", "On"},
+    {"Staining option", "Trypan"},
+    {"Autofocusing channel in FL", "GF"},
+    {"Autofocused counting", "On"},
+    {"Autofocus upon slide insertion", "Off"},
 };
 
 std::string json_of(const std::map<std::string, std::string>& values) {
@@ -31,7 +35,9 @@ std::vector<int> bytes_of(const cellcounting_setting_s& s) {
 
 struct CellCountingSettings : ::testing::Test {
     ProductDir product;
-    std::string device_file() { return product.dir + "/settings/SN0001_cellcounting_settings.json"; }
+    std::string device_file() {
+        return product.dir + "/settings/SN0001_cellcounting_settings.json";
+    }
     std::string default_file() { return product.dir + "/default/cellcounting_settings.json"; }
     void SetUp() override { write_text(default_file(), json_of(default_values)); }
 
@@ -84,8 +90,9 @@ TEST_F(CellCountingSettings, MissingDeviceFileIsCopiedFromTheDefaultThenRead) {
     EXPECT_EQ(st.st_mtim.tv_nsec, 500);
     EXPECT_EQ(st.st_atim.tv_sec, 1600000000);
     EXPECT_EQ(read_text(device_file()), json_of(default_values));
-    EXPECT_EQ(std::distance(fs::directory_iterator(product.dir + "/settings"),
-                            fs::directory_iterator()), 1);  // no temporary left behind
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(product.dir + "/settings"), fs::directory_iterator()),
+        1);  // no temporary left behind
 
     Captured c;
     EXPECT_EQ(parse(s, 1, &c), 1);
@@ -118,8 +125,9 @@ TEST_F(CellCountingSettings, MissingKeyIsTakenFromTheDefaultWithAWarning) {
 
     write_device({{"Autofocus upon slide insertion", ""}});
     EXPECT_EQ(parse(s, 0, &c), 1);
-    EXPECT_EQ(c.err, "settings_json_parser, WARN: No - Autofocus upon slide insertion counting in " +
-                         device_file() + ", taking from defaults\n");
+    EXPECT_EQ(c.err,
+              "settings_json_parser, WARN: No - Autofocus upon slide insertion counting in " +
+                  device_file() + ", taking from defaults\n");
 }
 
 TEST_F(CellCountingSettings, ValuesMapToTheirBytes) {
@@ -137,7 +145,8 @@ TEST_F(CellCountingSettings, ValuesMapToTheirBytes) {
         {{{"Autofocusing channel in FL", "UV"}}, 1, {0, 0, 2, 1, 4, 0, 0, 1, 0}},
         {{{"Autofocusing channel in FL", "RF"}}, 1, {0, 0, 2, 1, 4, 0, 2, 1, 0}},
         {{{"Staining option", "AO/PI"}}, 0, {0, 0, 2, 1, 4, 0, 1, 1, 0}},
-        {{{"Autofocused counting", "ON"}, {"Autofocus upon slide insertion", "On"}}, 1,
+        {{{"Autofocused counting", "ON"}, {"Autofocus upon slide insertion", "On"}},
+         1,
          {0, 0, 2, 1, 4, 0, 1, 0, 1}},
     };
     for (const Case& c : cases) {
@@ -162,7 +171,8 @@ TEST_F(CellCountingSettings, FailuresLeaveTheRecordAsReceived) {
         {full, full, 2, "", "Unknown cellcounting settings version!\n"},
         {"", full, 1, "settings_json_parser, file size fail \n", ""},
         {R"({"Slide type": "3")", full, 1, "",
-         parse_fail + device_file() + ": Missing a comma or '}' after an object member. at byte 18\n"},
+         parse_fail + device_file() +
+             ": Missing a comma or '}' after an object member. at byte 18\n"},
         {R"({"Slide type": "3"})", R"({"Chamber area": ["All"]})", 1, "",
          "settings_json_parser, WARN: No - Chamber area in " + device_file() +
              ", taking from defaults\n" + parse_fail + default_file() +
@@ -219,17 +229,19 @@ TEST_F(ProtocolFile, CountsTheFourGroups) {
 }
 
 TEST_F(ProtocolFile, FailuresLeaveTheCountsAlone) {
-    const std::string three_groups = "\"BF_TOTAL_CELL_COUNTING\": {}, "
-                                     "\"BF_CELL_COUNTING_VIABILITY\": {}, "
-                                     "\"FL_CELL_LINES_PRIMARY_CELLS\": {}";
+    const std::string three_groups =
+        "\"BF_TOTAL_CELL_COUNTING\": {}, "
+        "\"BF_CELL_COUNTING_VIABILITY\": {}, "
+        "\"FL_CELL_LINES_PRIMARY_CELLS\": {}";
     const std::pair<std::string, std::string> cases[] = {
         {"{" + three_groups + "}",
          "Threre are no [FL - Cell lines & Primary cells, Advanced] protocols \n"},
         {"{\"FL_ADVANCED\": {}}", "Threre are no [BF - Total cell counting] protocols \n"},
         {"{" + three_groups + ", \"FL_ADVANCED\": 4}",
          "json fail: " + path() + ": [FL_ADVANCED] is not an object\n"},
-        {"{" + three_groups, "json fail: " + path() + ": Missing a comma or '}' after an object "
-                             "member. at byte 98\n"},
+        {"{" + three_groups, "json fail: " + path() +
+                                 ": Missing a comma or '}' after an object "
+                                 "member. at byte 98\n"},
         {"", "file size fail\n"},
     };
     for (const auto& [text, line] : cases) {
@@ -259,9 +271,10 @@ std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> tree(const std::
 TEST_F(CellCountingSettings, HostileSerialsTouchNothing) {
     // Files that each hostile serial would reach if it were joined into a path, all usable.
     const std::string settings = json_of(default_values);
-    const std::string protocols = "{\"BF_TOTAL_CELL_COUNTING\": {}, "
-                                  "\"BF_CELL_COUNTING_VIABILITY\": {}, "
-                                  "\"FL_CELL_LINES_PRIMARY_CELLS\": {}, \"FL_ADVANCED\": {}}";
+    const std::string protocols =
+        "{\"BF_TOTAL_CELL_COUNTING\": {}, "
+        "\"BF_CELL_COUNTING_VIABILITY\": {}, "
+        "\"FL_CELL_LINES_PRIMARY_CELLS\": {}, \"FL_ADVANCED\": {}}";
     fs::create_directories(product.dir + "/settings/a");
     for (const std::string& base :
          {product.dir + "/x", product.dir + "/settings/a/b", product.dir + "/settings/.",
@@ -294,6 +307,6 @@ TEST_F(CellCountingSettings, SerialIsReadOnlyUpToItsFieldWidth) {
     write_text(product.dir + "/settings/" + name + "_cellcounting_settings.json",
                json_of(default_values));
     cellcounting_setting_s s{};
-    EXPECT_EQ(capture([&] { EXPECT_EQ(settings_json_parser(a.serial, &s, 1, product.dir), 1); })
-                  .out, "");
+    EXPECT_EQ(
+        capture([&] { EXPECT_EQ(settings_json_parser(a.serial, &s, 1, product.dir), 1); }).out, "");
 }

@@ -93,7 +93,8 @@ void cached_settings(device_files_cache_s& cache, const std::string& serial,
     // Only a record the server fills wholly (source 0) depends on nothing but the two files.
     std::optional<file_stamp_s> device, defaults;
     if (settings.source == 0 && is_safe_path_component(serial)) {
-        device = stamp_of(cache.product_dir + "/settings/" + serial + "_cellcounting_settings.json");
+        device =
+            stamp_of(cache.product_dir + "/settings/" + serial + "_cellcounting_settings.json");
         defaults = stamp_of(cache.product_dir + "/default/cellcounting_settings.json");
         const cached_device_s* known = find(cache, serial);
         if (device && defaults && known && known->settings_file == device &&
@@ -104,8 +105,8 @@ void cached_settings(device_files_cache_s& cache, const std::string& serial,
     }
     settings_mem_to_json(serial.c_str(), &settings, cache.product_dir);
     bool took_defaults = false;
-    const int filled =
-        settings_json_parser(serial.c_str(), &settings, new_format, cache.product_dir, &took_defaults);
+    const int filled = settings_json_parser(serial.c_str(), &settings, new_format,
+                                            cache.product_dir, &took_defaults);
     if (filled == 1 && !took_defaults && settled(cache, device) && settled(cache, defaults)) {
         cached_device_s& entry = cache.devices[serial];
         entry.settings_file = device;

@@ -14,7 +14,8 @@ std::string protocol_json(int total) {
     std::string group = "{";
     for (int i = 0; i < total; ++i)
         group += (i ? ", \"p" : "\"p") + std::to_string(i) + "\": {}";
-    return "{\"BF_TOTAL_CELL_COUNTING\": " + group + "}, \"BF_CELL_COUNTING_VIABILITY\": {}, "
+    return "{\"BF_TOTAL_CELL_COUNTING\": " + group +
+           "}, \"BF_CELL_COUNTING_VIABILITY\": {}, "
            "\"FL_CELL_LINES_PRIMARY_CELLS\": {}, \"FL_ADVANCED\": {}}";
 }
 

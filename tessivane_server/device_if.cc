@@ -80,8 +80,8 @@ void assign_name(devList& list, const std::string& key, const std::string& name,
     }
 }
 
-void handle_announcement(int sock, device_announce_s& msg, const sockaddr* from,
-                         socklen_t fromlen, devList& list, device_files_cache_s& files) {
+void handle_announcement(int sock, device_announce_s& msg, const sockaddr* from, socklen_t fromlen,
+                         devList& list, device_files_cache_s& files) {
     const std::string address = dotted(from);
     const int calculated = CheckSum(&msg, offsetof(device_announce_s, checksum), false);
     if (calculated != msg.checksum) {
@@ -98,10 +98,11 @@ void handle_announcement(int sock, device_announce_s& msg, const sockaddr* from,
     // These texts end up in the device list, one line per device, and in file names.
     if (has_control_character(name) || has_control_character(serial) ||
         has_control_character(version)) {
-        std::printf("device_if(): announcement from %s refused, control character in "
-                    "name [%s] serial [%s] version [%s]\n",
-                    address.c_str(), log_safe(name).c_str(), log_safe(serial).c_str(),
-                    log_safe(version).c_str());
+        std::printf(
+            "device_if(): announcement from %s refused, control character in "
+            "name [%s] serial [%s] version [%s]\n",
+            address.c_str(), log_safe(name).c_str(), log_safe(serial).c_str(),
+            log_safe(version).c_str());
         return;
     }
 

@@ -67,8 +67,7 @@ namespace {
 
 bool write_list(const std::string& path, const char* text, size_t length) {
     // Other software on the PC reads the list.
-    return replace_file_atomically(path, 0644,
-                                   [&](int fd) { return write_all(fd, text, length); });
+    return replace_file_atomically(path, 0644, [&](int fd) { return write_all(fd, text, length); });
 }
 
 }  // namespace

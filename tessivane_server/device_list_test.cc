@@ -65,8 +65,9 @@ TEST(DevList, SavesEntriesSortedByteWise) {
     list.add(key_b, "Z");
     list.add(key_a, "a");
     ASSERT_TRUE(list.save());
-    EXPECT_EQ(read_text(path),
-              "192.168.1.30,SN0001,1.8.4,a\n192.168.1.31,SN0002,1.8.4,Z\n192.168.1.9,SN9,1.8.4,b\n");
+    EXPECT_EQ(
+        read_text(path),
+        "192.168.1.30,SN0001,1.8.4,a\n192.168.1.31,SN0002,1.8.4,Z\n192.168.1.9,SN9,1.8.4,b\n");
     struct stat st;
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);

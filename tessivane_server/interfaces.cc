@@ -68,7 +68,8 @@ void init_interfaces(bool verbose) {
             continue;
         if (verbose)
             std::printf("\t\taddress: <%s>\n", host);
-        const uint32_t address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr;
+        const uint32_t address =
+            reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr;
         if (++found == 1) {
             if (address != last_bridge_ip) {
                 std::printf("\nPRIMARY: %s (0x%x)\n", host, address);

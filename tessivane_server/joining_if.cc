@@ -153,9 +153,9 @@ follow_up_e handle_request(int sock, const msg_header_s& header, sockaddr_in& fr
                                  &record_fail_to_login_s::login_fail_cnt, get_fail_to_login);
     case request_deactivate_account: {
         account_status_s record;
-        const follow_up_e got = receive_follow_up(
-            sock, record, from, fromlen, account_error,
-            "joining_if() : [TesiVane] wants to set account deactivate : %s \n");
+        const follow_up_e got =
+            receive_follow_up(sock, record, from, fromlen, account_error,
+                              "joining_if() : [TesiVane] wants to set account deactivate : %s \n");
         if (got != follow_up_e::good)
             return got;
         run_command(deactivate_command(field_text(record.user_name)));
@@ -177,7 +177,8 @@ std::string to_hex(const char* text) {
     std::string out;
     char digits[8];
     for (; *text; ++text) {
-        const auto code = static_cast<uint16_t>(static_cast<int16_t>(static_cast<signed char>(*text)));
+        const auto code =
+            static_cast<uint16_t>(static_cast<int16_t>(static_cast<signed char>(*text)));
         std::snprintf(digits, sizeof digits, "%x", code);
         out += digits;
     }

@@ -15,7 +15,8 @@ struct JoinProcess : ::testing::Test {
     std::string tool = dir / "tool";
     // The stand-in exits with `status` after recording its arguments.
     void stand_in(const std::string& body) {
-        write_text(tool, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + (dir / "args") + "'\n" + body + "\n");
+        write_text(tool,
+                   "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + (dir / "args") + "'\n" + body + "\n");
         ::chmod(tool.c_str(), 0755);
     }
     user_info_s user() {

@@ -46,8 +46,8 @@ int read_policy(const std::string& path, off_t size, server_info_s& policy) {
         if (member == doc.MemberEnd())
             continue;
         if (!member->value.IsString()) {
-            std::printf("get_server_info() : json fail %s : \"%s\" is not a string \n", path.c_str(),
-                        k.key);
+            std::printf("get_server_info() : json fail %s : \"%s\" is not a string \n",
+                        path.c_str(), k.key);
             return -1;
         }
         const char* text = member->value.GetString();

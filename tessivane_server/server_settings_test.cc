@@ -83,8 +83,9 @@ TEST_F(ServerSettings, EmptyFileFails) {
     server_info_s info;
     std::string out;
     EXPECT_EQ(read(info, out), -1);
-    EXPECT_EQ(out, "get_server_info() : server_settings exist !!! \n"
-                   "get_server_info() : file size fail \n");
+    EXPECT_EQ(out,
+              "get_server_info() : server_settings exist !!! \n"
+              "get_server_info() : file size fail \n");
     EXPECT_EQ(fields(info), defaults);
 }
 

@@ -21,5 +21,4 @@ ssize_t receive_datagram(int sock, void* record, size_t size, int wait_ms, socka
 // it: a datagram that the kernel refuses or the network loses is the same to the client, which
 // asks again after its own time-out, and the thread has nothing better to do than to serve the
 // next request. The return value (bytes sent, or -1) exists only for the lines that report it.
-ssize_t send_datagram(int sock, const void* data, size_t size, const sockaddr* to,
-                      socklen_t tolen);
+ssize_t send_datagram(int sock, const void* data, size_t size, const sockaddr* to, socklen_t tolen);

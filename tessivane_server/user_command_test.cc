@@ -18,7 +18,8 @@ TEST(UserCommand, LinesHaveTheirDocumentedForms) {
               "'/usr/local/bin/tessivane' inc_login_fails 'bob'");
     EXPECT_EQ(inc_login_fails_command(issuer_e::joining_if, "bob", tool),
               "/usr/local/bin/tessivane inc_login_fails 'bob'");
-    EXPECT_EQ(deactivate_command("bob", tool), "/usr/local/bin/tessivane update_user 'bob' --status=0");
+    EXPECT_EQ(deactivate_command("bob", tool),
+              "/usr/local/bin/tessivane update_user 'bob' --status=0");
     EXPECT_EQ(change_password_command("bob", "pw", tool),
               "/usr/local/bin/tessivane update_user 'bob' --password='pw'");
     EXPECT_EQ(add_user_command("bob", "pw", "admin", 30, "44454641554c54", "Bob B", tool),
@@ -59,7 +60,9 @@ struct Lookup : ::testing::Test {
 TEST_F(Lookup, ReadsTheNumberBehindTheQuotedKey) {
     EXPECT_EQ(lookup_number(command("{\n  \"status\": 2,\n}\n"), "\"status\""), 2);
     EXPECT_EQ(lookup_number(command("\"status\"::  -7x\n"), "\"status\""), -7);
-    EXPECT_EQ(lookup_number(command("{\"login_fail_cnt\": 12, \"status\": 1}"), "\"login_fail_cnt\""), 12);
+    EXPECT_EQ(
+        lookup_number(command("{\"login_fail_cnt\": 12, \"status\": 1}"), "\"login_fail_cnt\""),
+        12);
 }
 
 TEST_F(Lookup, KeyWithoutNumberIsUnknown) {
@@ -73,9 +76,10 @@ TEST_F(Lookup, KeyWithoutNumberIsUnknown) {
 
 TEST_F(Lookup, KeyAtTheLineEndLooksAtLaterLines) {
     // A user called "status" names the key in an earlier line; the number comes later.
-    EXPECT_EQ(lookup_number(command("  \"user_name\": \"status\",\n  \"status\":\n  \"status\": 0\n"),
-                            "\"status\""),
-              0);
+    EXPECT_EQ(
+        lookup_number(command("  \"user_name\": \"status\",\n  \"status\":\n  \"status\": 0\n"),
+                      "\"status\""),
+        0);
 }
 
 // Output far beyond a pipe's buffer is drained, so the command can finish and be waited for.

@@ -11,7 +11,8 @@
 #include <cstring>
 #include <string>
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "wire records are raw little-endian images");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "wire records are raw little-endian images");
 
 // Request codes in `msg_header_s::type` (FFFF0000 .. FFFF0007), compared as full 32-bit values.
 enum request_type_e : int32_t {
@@ -43,7 +44,7 @@ struct server_info_s {
     int32_t auto_logout;
     int32_t self_approval;  // 1 = a user may approve own results
     int32_t file_transfer;
-    int32_t checksum;       // over bytes 0-23
+    int32_t checksum;  // over bytes 0-23
 };
 static_assert(sizeof(server_info_s) == 28);
 static_assert(offsetof(server_info_s, pw_min_length) == 0);
@@ -78,10 +79,10 @@ struct user_info_s {
     char user_name[64];  // the server forces byte 63 to NUL
     char password[64];
     char long_name[64];
-    int32_t result;      // outcome of the join, written by the server
-    int32_t level;       // 2 = admin, 1 = supervisor, anything else = user
+    int32_t result;  // outcome of the join, written by the server
+    int32_t level;   // 2 = admin, 1 = supervisor, anything else = user
     int32_t timeout;
-    int32_t checksum;    // over bytes 0-203
+    int32_t checksum;  // over bytes 0-203
 };
 static_assert(sizeof(user_info_s) == 208);
 static_assert(offsetof(user_info_s, user_name) == 0);
@@ -136,18 +137,18 @@ static_assert(offsetof(cellcounting_setting_s, autofocus_upon_slide_insertion) =
 // The periodic announcement of a device (port 2001) and the server's reply to it.
 struct device_announce_s {
     char device_name[32];
-    char serial[32];         // used in file names: check with is_safe_path_component first
-    char sw_version[12];     // dotted numbers, e.g. "1.8.4"
-    char security_level;     // reply: first character of the device's security file, or '0'
-    uint8_t padding1[3];     // sent back as received
+    char serial[32];      // used in file names: check with is_safe_path_component first
+    char sw_version[12];  // dotted numbers, e.g. "1.8.4"
+    char security_level;  // reply: first character of the device's security file, or '0'
+    uint8_t padding1[3];  // sent back as received
     int32_t bf_protocol_counts;
     int32_t fl_protocol_counts;
     int32_t protocol_mtime_hi;
     int32_t protocol_mtime_lo;
     cellcounting_setting_s settings;
-    uint8_t padding2[3];     // sent back as received
+    uint8_t padding2[3];  // sent back as received
     int32_t server_time;
-    int32_t checksum;        // over bytes 0-111
+    int32_t checksum;  // over bytes 0-111
 };
 static_assert(sizeof(device_announce_s) == 116);
 static_assert(offsetof(device_announce_s, device_name) == 0);

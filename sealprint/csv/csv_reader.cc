@@ -6,12 +6,8 @@
 #include <string_view>
 
 const csv_category_s csv_category[6] = {
-    {"Cell count report", "====="},
-    {"Device setting", "-----"},
-    {"Protocol", "-----"},
-    {"Cell count results", "-----"},
-    {"Graph", "-----"},
-    {"Volume", "-----"},
+    {"Cell count report", "====="},  {"Device setting", "-----"}, {"Protocol", "-----"},
+    {"Cell count results", "-----"}, {"Graph", "-----"},          {"Volume", "-----"},
 };
 
 const csv_item_s items[57] = {
@@ -87,18 +83,22 @@ using file_ptr = std::unique_ptr<FILE, file_closer>;
 // handled as a line of its own. Only a line feed is dropped, so a last line without one
 // keeps all its characters. False at the end of the file.
 bool read_line(FILE* f, char* line) {
-    if (!fgets(line, CSV_VALUE_SIZE, f)) return false;
+    if (!fgets(line, CSV_VALUE_SIZE, f))
+        return false;
     size_t n = strlen(line);
-    if (n > 0 && line[n - 1] == '\n') line[n - 1] = '\0';
+    if (n > 0 && line[n - 1] == '\n')
+        line[n - 1] = '\0';
     return true;
 }
 
 // Opens `path` positioned after the first line that equals `title` exactly.
 file_ptr open_at_title(const char* path, const char* title, char* line) {
     file_ptr f(fopen(path, "r"));
-    if (!f) return f;
+    if (!f)
+        return f;
     while (read_line(f.get(), line)) {
-        if (line[0] != '\0' && strcmp(line, title) == 0) return f;
+        if (line[0] != '\0' && strcmp(line, title) == 0)
+            return f;
     }
     return nullptr;
 }
@@ -106,27 +106,32 @@ file_ptr open_at_title(const char* path, const char* title, char* line) {
 }  // namespace
 
 int search_value_by_key(const char* path, csv_category_e category, const char* key, char* value) {
-    if (category < CSV_CELL_COUNT_REPORT || category > CSV_VOLUME) return -1;
+    if (category < CSV_CELL_COUNT_REPORT || category > CSV_VOLUME)
+        return -1;
     const csv_category_s& section = csv_category[category];
     char line[CSV_VALUE_SIZE];
 
     file_ptr f = open_at_title(path, section.title, line);
     // Some files title the section "Instrument setting"; that title is tried only when the
     // whole file lacks "Device setting".
-    if (!f && category == CSV_DEVICE_SETTING) f = open_at_title(path, "Instrument setting", line);
-    if (!f) return -1;
+    if (!f && category == CSV_DEVICE_SETTING)
+        f = open_at_title(path, "Instrument setting", line);
+    if (!f)
+        return -1;
 
     bool underlined = false;
     while (!underlined && read_line(f.get(), line)) {
         underlined = line[0] != '\0' && strstr(line, section.underline) != nullptr;
     }
-    if (!underlined) return -1;
+    if (!underlined)
+        return -1;
 
     const std::string_view wanted(key);
     bool found = false;
     while (!found) {
         // A blank line ends the section's data.
-        if (!read_line(f.get(), line) || line[0] == '\0') return -1;
+        if (!read_line(f.get(), line) || line[0] == '\0')
+            return -1;
         if (category == CSV_VOLUME) {
             strcpy(value, line);
             break;
@@ -135,19 +140,23 @@ int search_value_by_key(const char* path, csv_category_e category, const char* k
         std::string_view rest(line);
         auto next_field = [&rest]() {
             size_t start = rest.find_first_not_of(',');
-            if (start == std::string_view::npos) return std::string_view();
+            if (start == std::string_view::npos)
+                return std::string_view();
             rest.remove_prefix(start);
             std::string_view field = rest.substr(0, rest.find(','));
             rest.remove_prefix(field.size());
             return field;
         };
         const std::string_view line_key = next_field();
-        if (line_key.empty()) continue;
+        if (line_key.empty())
+            continue;
         found = line_key == wanted || (wanted == "Device name" && line_key == "Instrument name");
-        if (!found) continue;
+        if (!found)
+            continue;
         size_t used = 0;
         for (std::string_view field = next_field(); !field.empty(); field = next_field()) {
-            if (used > 0) value[used++] = ',';
+            if (used > 0)
+                value[used++] = ',';
             memcpy(value + used, field.data(), field.size());
             used += field.size();
         }
@@ -156,7 +165,8 @@ int search_value_by_key(const char* path, csv_category_e category, const char* k
 
     if (wanted == "Counting mode") {
         // The method follows on the next line, which begins with its own comma.
-        if (!read_line(f.get(), line)) return 0;
+        if (!read_line(f.get(), line))
+            return 0;
         const size_t used = strlen(value);
         const size_t room = CSV_VALUE_SIZE - 1 - used;
         strncat(value, line, room);

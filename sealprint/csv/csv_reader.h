@@ -10,8 +10,8 @@ enum csv_category_e : int32_t {
     CSV_PROTOCOL = 2,
     CSV_CELL_COUNT_RESULTS = 3,
     CSV_GRAPH = 4,
-    CSV_VOLUME = 5,          // no key column: the first data line is the value
-    CSV_END_OF_ITEMS = -1,   // category of the row that ends `items`
+    CSV_VOLUME = 5,         // no key column: the first data line is the value
+    CSV_END_OF_ITEMS = -1,  // category of the row that ends `items`
 };
 
 constexpr int CSV_VALUE_SIZE = 512;  // the caller's value buffer, and the line buffer

@@ -143,14 +143,16 @@ TEST_F(CsvReader, LastLineWithoutLineFeedKeepsAllItsCharacters) {
 TEST_F(CsvReader, LinesLongerThanTheBufferArriveInPieces) {
     // 510 characters plus the line feed still fit one read.
     std::string fits = "Total Histogram,";
-    while (fits.size() < 510) fits += "1,";
+    while (fits.size() < 510)
+        fits += "1,";
     fits.resize(510);
     fits[509] = '7';  // no trailing comma
     write("Graph\n-----\n" + fits + "\n");
     EXPECT_EQ(lookup(CSV_GRAPH, "Total Histogram"), fits.substr(16));
 
     std::string counts;
-    for (int i = 0; i < 91; ++i) counts += (i ? "," : "") + std::to_string(10000 + i);
+    for (int i = 0; i < 91; ++i)
+        counts += (i ? "," : "") + std::to_string(10000 + i);
     const std::string line = "Total Histogram," + counts;  // 561 characters
     ASSERT_GT(line.size(), 511u);
     write("Graph\n-----\n" + line + "\nLive Histogram,1,2\n");

@@ -18,11 +18,12 @@ void print_usage(const char* program) {
     const char* slash = strrchr(program, '/');
     const char* name = slash ? slash + 1 : program;
     printf("<%s> Usage:\n", name);
-    printf("%s <login_id> <login_name> <level> <report_path>\n"
-           "\t<L1_approval_id> <L1_approval_name> <L1_approval_date>\n"
-           "\t<L2_approval_id> <L2_approval_name> <L2_approval_date>\n"
-           "\t<L3_approval_id> <L3_approval_name> <L3_approval_date>\n",
-           name);
+    printf(
+        "%s <login_id> <login_name> <level> <report_path>\n"
+        "\t<L1_approval_id> <L1_approval_name> <L1_approval_date>\n"
+        "\t<L2_approval_id> <L2_approval_name> <L2_approval_date>\n"
+        "\t<L3_approval_id> <L3_approval_name> <L3_approval_date>\n",
+        name);
 }
 
 // The program never shows a window; without a display Qt must not try to open one.
@@ -45,7 +46,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     // Only the software that starts us for a signature sets this.
-    if (!getenv("SUMMONED_BY_FILELIST")) return 0;
+    if (!getenv("SUMMONED_BY_FILELIST"))
+        return 0;
 
     select_offscreen_without_display();
     // Qt sees only the program name: an id such as "-platform" must stay an id.
@@ -53,7 +55,8 @@ int main(int argc, char** argv) {
     QApplication app(qt_argc, argv);
     // For the histogram images; a missing font leaves Qt's own choice.
     for (const char* face : {"Ubuntu-L.ttf", "Ubuntu-R.ttf", "Ubuntu-M.ttf"}) {
-        QFontDatabase::addApplicationFont(QStringLiteral(UBUNTU_FONT_DIR "/") + QLatin1String(face));
+        QFontDatabase::addApplicationFont(QStringLiteral(UBUNTU_FONT_DIR "/") +
+                                          QLatin1String(face));
     }
 
     // Names are UTF-8; the report path is a file name and keeps its bytes whatever the locale.

@@ -40,14 +40,16 @@ const approval_slot_s approval_slots[3] = {
 };
 
 QString display_date(const QString& date, const QString& now_text) {
-    if (date.isEmpty()) return now_text;
+    if (date.isEmpty())
+        return now_text;
     bool seconds = false;
     const qlonglong since_epoch = date.toLongLong(&seconds, 10);
     // Qt counts in milliseconds and, once the local offset is added, would wrap around
     // beyond this, showing a wrong date; the signer's own text says more. A day covers
     // every offset.
     constexpr qlonglong kMaxSeconds = std::numeric_limits<qlonglong>::max() / 1000 - 86400;
-    if (!seconds || since_epoch > kMaxSeconds || since_epoch < -kMaxSeconds) return date;
+    if (!seconds || since_epoch > kMaxSeconds || since_epoch < -kMaxSeconds)
+        return date;
     const QDateTime when = QDateTime::fromSecsSinceEpoch(since_epoch);
     return when.isValid() ? english_locale().toString(when, kDateFormat) : date;
 }
@@ -67,7 +69,8 @@ void fill_approval_slots(pdfData_s& record, const QStringList& slot_args, const 
     for (int i = 0; i < 3; ++i) {
         const approval_slot_s& slot = approval_slots[i];
         const QString& id = slot_args.at(3 * i);
-        if (id == QLatin1String("_")) continue;
+        if (id == QLatin1String("_"))
+            continue;
         record.*slot.id = id;
         record.*slot.name_hex = slot_args.at(3 * i + 1);
         const QString& date = slot_args.at(3 * i + 2);
@@ -83,7 +86,8 @@ void scan_results(const QString& report_path, QStringList& pdfList, QStringList&
     QDirIterator dirs(report_path, QDir::Dirs | QDir::NoDotAndDotDot);
     while (dirs.hasNext()) {
         QDirIterator pdfs(dirs.next(), QStringList{QStringLiteral("*.pdf")}, QDir::Files);
-        if (!pdfs.hasNext()) continue;
+        if (!pdfs.hasNext())
+            continue;
         const QString pdf = pdfs.next();
         pdfList.append(pdf);
         csvList.append(QString(pdf).replace(QLatin1String(".pdf"), QLatin1String(".csv")));
@@ -94,9 +98,8 @@ void read_result(const QString& csv_path) {
     const QByteArray path = QFile::encodeName(csv_path);
     char value[CSV_VALUE_SIZE];
     for (const csv_item_s* item = items; item->category != CSV_END_OF_ITEMS; ++item) {
-        const int found = search_value_by_key(path.constData(),
-                                              static_cast<csv_category_e>(item->category),
-                                              item->key, value);
+        const int found = search_value_by_key(
+            path.constData(), static_cast<csv_category_e>(item->category), item->key, value);
         if (found != 1) {
             printf("<sealprint> %s : search fail ! \n", item->key);
             continue;
@@ -109,7 +112,8 @@ void read_result(const QString& csv_path) {
         set_value_by_key(item->key, value);
     }
     // Lists of numbers read better with slashes on the page.
-    for (QString* field : {&g_data.calibration_value, &g_data.calibration_setting, &g_data.pixel_shift}) {
+    for (QString* field :
+         {&g_data.calibration_value, &g_data.calibration_setting, &g_data.pixel_shift}) {
         field->replace(QLatin1String(","), QLatin1String(" / "));
     }
 }
@@ -133,8 +137,9 @@ int run_report_job(const QStringList& args) {
     for (const approval_slot_s& slot : approval_slots) {
         const QString& id = g_data.*slot.id;
         const QString& name = g_data.*slot.name;
-        printf("<sealprint> [%s] approval id : %s(empty : %d), name : %s(empty : %d) \n", slot.level,
-               utf8(id, a), id.isEmpty() ? 1 : 0, utf8(name, b), name.isEmpty() ? 1 : 0);
+        printf("<sealprint> [%s] approval id : %s(empty : %d), name : %s(empty : %d) \n",
+               slot.level, utf8(id, a), id.isEmpty() ? 1 : 0, utf8(name, b),
+               name.isEmpty() ? 1 : 0);
     }
     printf("\n");
 
@@ -147,7 +152,8 @@ int run_report_job(const QStringList& args) {
 
     for (int i = 0; i < pdfList.size(); ++i) {
         read_result(csvList.at(i));
-        if (compose_report(job, csvList.at(i), pdfList.at(i)) < 0) return -1;
+        if (compose_report(job, csvList.at(i), pdfList.at(i)) < 0)
+            return -1;
     }
     printf("~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~ \n");
     printf("Generate PDF succeed !!! \n");

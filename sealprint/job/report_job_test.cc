@@ -25,9 +25,9 @@ TEST(ApprovalSlots, UnderscoreIdLeavesTheSlotEmpty) {
 
 TEST(ApprovalSlots, DatesOfSignedSlots) {
     pdfData_s r;
-    fill_approval_slots(r,
-                        {"u1", "_", "", "u2", "4a6f73c3a9", "1709288132", "u3", "416e6e", "yesterday"},
-                        "02 Mar 2024 08:00:00");
+    fill_approval_slots(
+        r, {"u1", "_", "", "u2", "4a6f73c3a9", "1709288132", "u3", "416e6e", "yesterday"},
+        "02 Mar 2024 08:00:00");
     EXPECT_EQ(r.L1_approval_id, "u1");
     EXPECT_EQ(r.L1_approval_name_hex, "_");
     EXPECT_EQ(r.L1_approval_name, "_");
@@ -37,7 +37,8 @@ TEST(ApprovalSlots, DatesOfSignedSlots) {
     EXPECT_EQ(r.L2_approval_date, "01 Mar 2024 10:15:32");
     EXPECT_EQ(r.L3_approval_date, "yesterday");
 
-    fill_approval_slots(r, {"u1", "", "-86400", "u2", "", "+0", "u3", "", "9223372036854775807"}, "now");
+    fill_approval_slots(r, {"u1", "", "-86400", "u2", "", "+0", "u3", "", "9223372036854775807"},
+                        "now");
     EXPECT_EQ(r.L1_approval_date, "31 Dec 1969 00:00:00");
     EXPECT_EQ(r.L2_approval_date, "01 Jan 1970 00:00:00");
     // Beyond what a date can hold: shown as given rather than blank.
@@ -67,9 +68,10 @@ TEST(ApprovalSlots, EmptyIdKeepsTheDateAsGiven) {
 TEST(ReadResult, KeyMissingFromALaterResultKeepsTheEarlierValue) {
     const scratch_dir_s scratch("read_result");
     const std::string first = scratch.file("1.csv"), second = scratch.file("2.csv");
-    ASSERT_TRUE(write_file(first,
-                           "Cell count report\n=====\nDate,D1\nSerial number,ORK2-0137\n\n"
-                           "Device setting\n-----\nCalibration value,0.98,1.02,1.00\nPixel shift,2,-1\n"));
+    ASSERT_TRUE(
+        write_file(first,
+                   "Cell count report\n=====\nDate,D1\nSerial number,ORK2-0137\n\n"
+                   "Device setting\n-----\nCalibration value,0.98,1.02,1.00\nPixel shift,2,-1\n"));
     ASSERT_TRUE(write_file(second, "Cell count report\n=====\nDate,D2\n"));
     ::testing::internal::CaptureStdout();
     read_result(QString::fromStdString(first));

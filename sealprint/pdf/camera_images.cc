@@ -27,16 +27,21 @@ camera_images_s find_camera_images(const QString& csv_path, bool fluorescence) {
     camera_images_s found;
     for (const QString& name : dir.entryList()) {
         const QString path = folder + name;
-        if (path.contains(QLatin1String("_01_RAW_BF.tif"))) found.bright_field = path;
-        if (path.contains(QLatin1String("_01_RAW_GFP.tif"))) found.green = path;
-        if (path.contains(QLatin1String("_01_RAW_RFP.tif"))) found.red = path;
-        if (path.contains(tag_mark)) found.tag = path;
+        if (path.contains(QLatin1String("_01_RAW_BF.tif")))
+            found.bright_field = path;
+        if (path.contains(QLatin1String("_01_RAW_GFP.tif")))
+            found.green = path;
+        if (path.contains(QLatin1String("_01_RAW_RFP.tif")))
+            found.red = path;
+        if (path.contains(tag_mark))
+            found.tag = path;
     }
     return found;
 }
 
 bool camera_images_complete(const camera_images_s& images) {
-    if (images.bright_field.isEmpty() || images.tag.isEmpty()) return false;
+    if (images.bright_field.isEmpty() || images.tag.isEmpty())
+        return false;
     return images.green.isEmpty() == images.red.isEmpty();
 }
 

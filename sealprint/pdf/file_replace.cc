@@ -17,7 +17,8 @@ struct unique_fd_s {
     int fd = -1;
     explicit unique_fd_s(int f) : fd(f) {}
     ~unique_fd_s() {
-        if (fd >= 0) close(fd);
+        if (fd >= 0)
+            close(fd);
     }
     unique_fd_s(const unique_fd_s&) = delete;
     unique_fd_s& operator=(const unique_fd_s&) = delete;
@@ -26,13 +27,15 @@ struct unique_fd_s {
 struct dir_closer_s {
     DIR* dir;
     ~dir_closer_s() {
-        if (dir) closedir(dir);
+        if (dir)
+            closedir(dir);
     }
 };
 
 std::string folder_of(const std::string& path) {
     const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string::npos)
+        return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -66,8 +69,10 @@ pid_t pid_in_name(const char* rest) {
     char* end = nullptr;
     errno = 0;
     const long pid = strtol(rest, &end, 10);
-    if (end == rest || errno != 0 || pid <= 0 || pid > 0x7fffffffL) return 0;
-    if (*end != '-' && std::string(end) != ".tmp") return 0;
+    if (end == rest || errno != 0 || pid <= 0 || pid > 0x7fffffffL)
+        return 0;
+    if (*end != '-' && std::string(end) != ".tmp")
+        return 0;
     return static_cast<pid_t>(pid);
 }
 
@@ -77,7 +82,8 @@ int write_all(int fd, const char* data, size_t size) {
     while (size > 0) {
         const ssize_t n = write(fd, data, size);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return errno;
         }
         data += n;
@@ -93,7 +99,8 @@ replace_outcome_s replace_file(const std::string& target, const std::string& pre
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
     unique_fd_s file(mkostemp(name.data(), O_CLOEXEC));
-    if (file.fd < 0) return failed(REPLACE_CREATE, errno);
+    if (file.fd < 0)
+        return failed(REPLACE_CREATE, errno);
     temp.assign(name.data());
 
     replace_outcome_s outcome;
@@ -132,20 +139,27 @@ replace_outcome_s replace_file(const std::string& target, const std::string& pre
 
 int remove_stale_temporaries(const std::string& folder, const std::string& prefix) {
     dir_closer_s listing{opendir(folder.c_str())};
-    if (!listing.dir) return 0;
+    if (!listing.dir)
+        return 0;
     const int dfd = dirfd(listing.dir);
     int removed = 0;
     while (const dirent* entry = readdir(listing.dir)) {
         const std::string name = entry->d_name;
-        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            continue;
         const pid_t pid = pid_in_name(entry->d_name + prefix.size());
-        if (pid == 0) continue;
+        if (pid == 0)
+            continue;
         struct stat st;
-        if (fstatat(dfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (!S_ISREG(st.st_mode)) continue;
+        if (fstatat(dfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (!S_ISREG(st.st_mode))
+            continue;
         // A process that still runs (or one we may not signal) keeps its file.
-        if (kill(pid, 0) == 0 || errno != ESRCH) continue;
-        if (unlinkat(dfd, entry->d_name, 0) == 0) ++removed;
+        if (kill(pid, 0) == 0 || errno != ESRCH)
+            continue;
+        if (unlinkat(dfd, entry->d_name, 0) == 0)
+            ++removed;
     }
     return removed;
 }

@@ -46,7 +46,9 @@ protected:
         return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
     }
     static contents_writer_f writing(const std::string& bytes) {
-        return [bytes](int fd) { return write_all(fd, bytes.data(), bytes.size()); };
+        return [bytes](int fd) {
+            return write_all(fd, bytes.data(), bytes.size());
+        };
     }
 
     std::string dir_, target_;

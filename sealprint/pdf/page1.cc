@@ -152,14 +152,17 @@ bool shown(const result_row_s& row, const page1_modes_s& modes) {
 }
 
 // Part `index` of a combined value; a list with fewer parts shows an empty value.
-QString part(const result_row_s& row, int index) { return (g_data.*row.parts).value(index); }
+QString part(const result_row_s& row, int index) {
+    return (g_data.*row.parts).value(index);
+}
 
 void draw_results(report_doc_s& rd, const page1_modes_s& modes) {
     HPDF_Page_SetFontAndSize(rd.page, Font_Helvetica, panel_font_size);
     set_fill_color(rd.page, COLOR_TITLE_GREY);
     text_block_s block = begin_text_block(rd.page, results_origin.x, results_origin.y, panel_step);
     for (const result_row_s& row : result_rows) {
-        if (!shown(row, modes)) continue;
+        if (!shown(row, modes))
+            continue;
         const QString value = rd.combined_layout ? part(row, 0) : g_data.*row.value;
         show_labelled_line(block, QLatin1String(row.panel), value);
     }
@@ -184,17 +187,20 @@ void draw_mean_table(report_doc_s& rd, const page1_modes_s& modes) {
     text_block_s labels = begin_text_block(page, mean_table_label_origin.x,
                                            mean_table_label_origin.y, mean_table_step);
     for (const result_row_s& row : result_rows) {
-        if (shown(row, modes)) show_line(labels, QLatin1String(row.label));
+        if (shown(row, modes))
+            show_line(labels, QLatin1String(row.label));
     }
     end_text_block(labels);
 
     // Mean and SD carry the units; CV is a bare percentage.
     for (int column = 0; column < 3; ++column) {
-        if (column == 0) HPDF_Page_SetFontAndSize(page, Font_Helvetica, mean_table_font_size);
+        if (column == 0)
+            HPDF_Page_SetFontAndSize(page, Font_Helvetica, mean_table_font_size);
         const point_s origin = mean_table_value_origins[column];
         text_block_s values = begin_text_block(page, origin.x, origin.y, mean_table_step);
         for (const result_row_s& row : result_rows) {
-            if (!shown(row, modes)) continue;
+            if (!shown(row, modes))
+                continue;
             show_labelled_line(values, QLatin1String(column < 2 ? row.with_unit : "%1"),
                                part(row, column));
         }
@@ -209,16 +215,18 @@ constexpr int kMaxImageSide = 16384;
 constexpr qint64 kMaxImagePixels = 64 * 1024 * 1024;
 
 bool tag_size_acceptable(const QSize& declared, const QString& path) {
-    if (!declared.isValid()) return true;  // the decoder itself will tell
+    if (!declared.isValid())
+        return true;  // the decoder itself will tell
     const qint64 pixels = qint64(declared.width()) * declared.height();
     if (declared.width() <= kMaxImageSide && declared.height() <= kMaxImageSide &&
         pixels <= kMaxImagePixels) {
         return true;
     }
-    printf("[Error] <sealprint> tag image not drawn, it declares %d x %d pixels (at most %d x %d "
-           "and %lld pixels) : %s \n",
-           declared.width(), declared.height(), kMaxImageSide, kMaxImageSide,
-           static_cast<long long>(kMaxImagePixels), QFile::encodeName(path).constData());
+    printf(
+        "[Error] <sealprint> tag image not drawn, it declares %d x %d pixels (at most %d x %d "
+        "and %lld pixels) : %s \n",
+        declared.width(), declared.height(), kMaxImageSide, kMaxImageSide,
+        static_cast<long long>(kMaxImagePixels), QFile::encodeName(path).constData());
     return false;
 }
 
@@ -233,9 +241,12 @@ int draw_camera_images(report_doc_s& rd, const page1_modes_s& modes) {
     // A tag image that does not decode leaves both frames empty: a picture of no pixels would
     // make an image object that PDF readers reject.
     QImageReader reader(images.tag);
-    if (!tag_size_acceptable(reader.size(), images.tag)) return 1;
-    if (!reader.read(&tag)) return 1;
-    if (tag.format() != QImage::Format_RGB888) tag = tag.convertToFormat(QImage::Format_RGB888);
+    if (!tag_size_acceptable(reader.size(), images.tag))
+        return 1;
+    if (!reader.read(&tag))
+        return 1;
+    if (tag.format() != QImage::Format_RGB888)
+        tag = tag.convertToFormat(QImage::Format_RGB888);
 
     const struct {
         QImage picture;

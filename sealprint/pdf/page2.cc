@@ -27,7 +27,8 @@ const QColor kTotalOrange(255, 127, 0, 255);
 std::vector<int> to_counts(const QStringList& parts) {
     std::vector<int> counts;
     counts.reserve(parts.size());
-    for (const QString& part : parts) counts.push_back(part.toInt(nullptr, 10));
+    for (const QString& part : parts)
+        counts.push_back(part.toInt(nullptr, 10));
     return counts;
 }
 

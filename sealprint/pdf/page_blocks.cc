@@ -17,13 +17,16 @@ struct signature_rows_s {
     QString creator, reviewer, approver;
 };
 
-const QString& first_filled(const QString& a, const QString& b) { return a.isEmpty() ? b : a; }
+const QString& first_filled(const QString& a, const QString& b) {
+    return a.isEmpty() ? b : a;
+}
 
 signature_rows_s rows_for_level(const QString& level, const QString& l1, const QString& l2,
                                 const QString& l3, const QString& login) {
     if (level == QLatin1String("admin"))
         return {first_filled(l1, first_filled(l2, login)), first_filled(l2, login), login};
-    if (level == QLatin1String("supervisor")) return {first_filled(l1, login), login, l3};
+    if (level == QLatin1String("supervisor"))
+        return {first_filled(l1, login), login, l3};
     return {login, l2, l3};  // "user"
 }
 

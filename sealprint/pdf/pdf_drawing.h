@@ -15,11 +15,11 @@
 
 // The fonts of the document being composed, fetched anew for each document; a handle from
 // an earlier document must never be used.
-extern HPDF_Font Font_Helvetica;       // standard, WinAnsi: nearly all text
-extern HPDF_Font Font_HelveticaBold;   // standard, WinAnsi: section titles
-extern HPDF_Font Font_TimesItalic;     // standard, WinAnsi: signature values
-extern HPDF_Font Font_FreeSerif;       // embedded TrueType, UTF-8: "μ" (and "m" of the gating line)
-extern HPDF_Font Font_Arial;           // embedded TrueType, UTF-8: "≤"
+extern HPDF_Font Font_Helvetica;      // standard, WinAnsi: nearly all text
+extern HPDF_Font Font_HelveticaBold;  // standard, WinAnsi: section titles
+extern HPDF_Font Font_TimesItalic;    // standard, WinAnsi: signature values
+extern HPDF_Font Font_FreeSerif;      // embedded TrueType, UTF-8: "μ" (and "m" of the gating line)
+extern HPDF_Font Font_Arial;          // embedded TrueType, UTF-8: "≤"
 
 // Page units: 1/300 inch, origin bottom left, y upwards; every page is scaled by
 // PAGE_UNIT_SCALE before anything is drawn on it. Font sizes are in page units too.

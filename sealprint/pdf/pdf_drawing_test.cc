@@ -23,10 +23,14 @@ QByteArray read_all(const QString& path) {
 
 TEST(WinAnsi, KeepsAsciiAndMapsWhatTheCodePageHas) {
     EXPECT_EQ(to_win_ansi(QStringLiteral("Date : 01 Mar 2024")), QByteArray("Date : 01 Mar 2024"));
-    EXPECT_EQ(to_win_ansi(QString::fromUtf8("M\xC3\xBCller Jos\xC3\xA9")), QByteArray("M\xFCller Jos\xE9"));
-    EXPECT_EQ(to_win_ansi(QString::fromUtf8("\xE2\x82\xAC \xE2\x80\xA6 \xC5\xBD")), QByteArray("\x80 \x85 \x8E"));
+    EXPECT_EQ(to_win_ansi(QString::fromUtf8("M\xC3\xBCller Jos\xC3\xA9")),
+              QByteArray("M\xFCller Jos\xE9"));
+    EXPECT_EQ(to_win_ansi(QString::fromUtf8("\xE2\x82\xAC \xE2\x80\xA6 \xC5\xBD")),
+              QByteArray("\x80 \x85 \x8E"));
     // Outside the code page, one "?" per character, also beyond the 16-bit range.
-    EXPECT_EQ(to_win_ansi(QString::fromUtf8("a\xE2\x89\xA4" "b\xF0\x9F\x98\x80" "c\xC2\x81")),
+    EXPECT_EQ(to_win_ansi(QString::fromUtf8("a\xE2\x89\xA4"
+                                            "b\xF0\x9F\x98\x80"
+                                            "c\xC2\x81")),
               QByteArray("a?b?c?"));
 }
 
@@ -51,7 +55,9 @@ protected:
         return r;
     }
     QStringList leftovers() const {
-        return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".tmp"));
+        return QDir(dir_.path())
+            .entryList(QDir::Files | QDir::Hidden)
+            .filter(QStringLiteral(".tmp"));
     }
 
     QTemporaryDir dir_;
@@ -66,7 +72,7 @@ TEST_F(ReportDocument, DrawsTextInTheEncodingOfEachFont) {
               "HPDF_LoadTTFontFromFile : FreeSerif\n"
               "HPDF_LoadTTFontFromFile : LiberationSans\n"
               "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\n");
-    
+
     HPDF_Page_SetFontAndSize(rd_.page, Font_TimesItalic, 34);
     text_block_s block = begin_text_block(rd_.page, 1781, 3110, 162);
     show_labelled_line(block, QStringLiteral("%1"), QString::fromUtf8("M\xC3\xBCller"));
@@ -85,19 +91,23 @@ TEST_F(ReportDocument, DrawsTextInTheEncodingOfEachFont) {
     std::string saved;
     EXPECT_EQ(save(&saved), 1);
     EXPECT_EQ(saved, "");
-    const std::string pdf = shell_output("qpdf --qdf --object-streams=disable '" +
-                                rd_.pdf_path.toStdString() + "' -");
+    const std::string pdf =
+        shell_output("qpdf --qdf --object-streams=disable '" + rd_.pdf_path.toStdString() + "' -");
     // WinAnsi bytes; an empty line still takes its step.
     EXPECT_NE(pdf.find("BT\n1781 3110 Td\n(M\xFCller) Tj\n0 -162 Td\n0 -162 Td\n"
-                       "(01 Mar 2024 10:00:00) Tj\nET\n"), std::string::npos);
+                       "(01 Mar 2024 10:00:00) Tj\nET\n"),
+              std::string::npos);
     EXPECT_NE(pdf.find("(Min. search size : 5 ) Tj\n/F3 32 Tf\n<03bc> Tj\n/F1 32 Tf\n(m) Tj\n"
-                       "0 -86 Td\n/F4 32 Tf\n<00202264> Tj\nET\n"), std::string::npos)
+                       "0 -86 Td\n/F4 32 Tf\n<00202264> Tj\nET\n"),
+              std::string::npos)
         << pdf.substr(pdf.find("BT"), 400);
 
-    const std::string fonts = shell_output("pdffonts '" + rd_.pdf_path.toStdString() + "' 2>/dev/null");
+    const std::string fonts =
+        shell_output("pdffonts '" + rd_.pdf_path.toStdString() + "' 2>/dev/null");
     EXPECT_NE(fonts.find("FreeSerif"), std::string::npos) << fonts;
     EXPECT_NE(fonts.find("LiberationSans"), std::string::npos) << fonts;
-    const std::string text = shell_output("pdftotext '" + rd_.pdf_path.toStdString() + "' - 2>/dev/null");
+    const std::string text =
+        shell_output("pdftotext '" + rd_.pdf_path.toStdString() + "' - 2>/dev/null");
     EXPECT_NE(text.find("M\xC3\xBCller"), std::string::npos) << text;
     EXPECT_NE(text.find("Min. search size : 5 \xCE\xBCm"), std::string::npos) << text;
 }
@@ -124,7 +134,8 @@ TEST_F(ReportDocument, EmbedsRastersOfAnyWidthAndTheReportLogo) {
 
     std::string saved;
     ASSERT_EQ(save(&saved), 1) << saved;
-    const std::string list = shell_output("pdfimages -list '" + rd_.pdf_path.toStdString() + "' 2>/dev/null");
+    const std::string list =
+        shell_output("pdfimages -list '" + rd_.pdf_path.toStdString() + "' 2>/dev/null");
     EXPECT_NE(list.find("image       3     2  rgb     3   8"), std::string::npos) << list;
     EXPECT_NE(list.find("image      16    16  rgb     3   8"), std::string::npos) << list;
     EXPECT_NE(list.find("image     160   160  rgb     3   8"), std::string::npos) << list;
@@ -155,11 +166,14 @@ TEST_F(ReportDocument, MissingFontFailsTheSaveAndLeavesThePdf) {
     const std::string printed = begin("/nonexistent/FreeSerif.ttf", TEST_ARIAL_TTF);
     EXPECT_EQ(printed.rfind("~~Loading & embedding fonts to PDF ~~~~~~~~~\n"
                             "ERROR: error_no=0x1017, detail_no=2\n"
-                            "HPDF_LoadTTFontFromFile : (null)\n", 0), 0u) << printed;
+                            "HPDF_LoadTTFontFromFile : (null)\n",
+                            0),
+              0u)
+        << printed;
     std::string saved;
     EXPECT_EQ(save(&saved), -1);
-    const std::string failure = "[Error] Generate PDF fail !!! : " + rd_.pdf_path.toStdString() +
-                                ", (4133)0x1025 \n";
+    const std::string failure =
+        "[Error] Generate PDF fail !!! : " + rd_.pdf_path.toStdString() + ", (4133)0x1025 \n";
     EXPECT_EQ(saved, "ERROR: error_no=0x1025, detail_no=0\n" + failure);
     EXPECT_EQ(read_all(rd_.pdf_path), original);
     EXPECT_TRUE(leftovers().isEmpty());

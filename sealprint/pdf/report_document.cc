@@ -28,7 +28,8 @@ const char* const kTempPrefix = ".sealprint-";
 struct doc_guard_s {
     report_doc_s& rd;
     ~doc_guard_s() {
-        if (rd.doc) HPDF_Free(rd.doc);
+        if (rd.doc)
+            HPDF_Free(rd.doc);
         rd.doc = nullptr;
     }
 };
@@ -36,7 +37,8 @@ struct doc_guard_s {
 // The saved document, from the library's memory stream into `fd`; 0 or an errno value.
 // Reads stop at the stream's size: reading past its end counts as an error in the library.
 int write_stream(HPDF_Doc doc, int fd) {
-    if (HPDF_ResetStream(doc) != HPDF_OK) return EIO;
+    if (HPDF_ResetStream(doc) != HPDF_OK)
+        return EIO;
     HPDF_UINT32 left = HPDF_GetStreamSize(doc);
     char chunk[65536];
     while (left > 0) {
@@ -45,7 +47,8 @@ int write_stream(HPDF_Doc doc, int fd) {
             size == 0) {
             return EIO;
         }
-        if (const int error = write_all(fd, chunk, size)) return error;
+        if (const int error = write_all(fd, chunk, size))
+            return error;
         left -= size;
     }
     return 0;
@@ -71,7 +74,8 @@ int to_int(QString text, const char* unit) {
 
 bool begin_report_document(report_doc_s& rd, const char* free_serif_ttf, const char* arial_ttf) {
     rd.doc = HPDF_New(haru_error_handler, nullptr);
-    if (!rd.doc) return false;
+    if (!rd.doc)
+        return false;
     HPDF_SetCompressionMode(rd.doc, HPDF_COMP_ALL);
     HPDF_SetPageMode(rd.doc, HPDF_PAGE_MODE_USE_OUTLINE);
     rd.page = HPDF_AddPage(rd.doc);
@@ -118,7 +122,8 @@ void draw_logo(report_doc_s& rd) {
     } else {
         QFile builtin(QString::fromLatin1(kBuiltinLogo));
         QByteArray png;
-        if (builtin.open(QIODevice::ReadOnly)) png = builtin.readAll();
+        if (builtin.open(QIODevice::ReadOnly))
+            png = builtin.readAll();
         logo = HPDF_LoadPngImageFromMem(rd.doc, reinterpret_cast<const HPDF_BYTE*>(png.constData()),
                                         static_cast<HPDF_UINT>(png.size()));
     }
@@ -169,16 +174,19 @@ int compose_report(const job_values_s& job, const QString& csv_path, const QStri
     rd.pdf_path = pdf_path;
     init_sealprint_resources();  // page code opens ":/images/..." freely
     if (!begin_report_document(rd, kFreeSerifTtf, kArialTtf)) {
-        printf("[Error] Generate PDF fail !!! : %s, (%d)0x%X \n", QFile::encodeName(pdf_path).constData(),
-               HPDF_FAILD_TO_ALLOC_MEM, HPDF_FAILD_TO_ALLOC_MEM);
+        printf("[Error] Generate PDF fail !!! : %s, (%d)0x%X \n",
+               QFile::encodeName(pdf_path).constData(), HPDF_FAILD_TO_ALLOC_MEM,
+               HPDF_FAILD_TO_ALLOC_MEM);
         return -1;
     }
     read_layout(rd, g_data);
 
-    if (draw_page1(rd) != 1) return -1;
+    if (draw_page1(rd) != 1)
+        return -1;
     // Page 2 keeps the library's default size, A4 portrait.
     rd.page = HPDF_AddPage(rd.doc);
     scale_to_page_units(rd.page);
-    if (draw_page2(rd) != 1) return -1;
+    if (draw_page2(rd) != 1)
+        return -1;
     return save_report_document(rd);
 }

@@ -15,13 +15,13 @@ enum class logo_source_e { not_looked_up, report_folder, builtin };
 // and reads the record g_data and `*job`; it never frees the document.
 struct report_doc_s {
     HPDF_Doc doc = nullptr;
-    HPDF_Page page = nullptr;           // the page being drawn, already scaled to page units
+    HPDF_Page page = nullptr;  // the page being drawn, already scaled to page units
     const job_values_s* job = nullptr;
-    QString csv_path;                   // the result's CSV file; its folder holds the images
-    QString pdf_path;                   // replaced by the saved report
+    QString csv_path;  // the result's CSV file; its folder holds the images
+    QString pdf_path;  // replaced by the saved report
     // Read once per document from g_data (read_layout).
-    int slide_channels = 0;             // "3 channel slide" → 3; 0 when not a number
-    bool combined_layout = false;       // 3 channels, "Combine result" "On", three-part total
+    int slide_channels = 0;        // "3 channel slide" → 3; 0 when not a number
+    bool combined_layout = false;  // 3 channels, "Combine result" "On", three-part total
     int min_search_size = 0, max_search_size = 0, min_cell_size = 0, max_cell_size = 0;
     logo_source_e logo_source = logo_source_e::not_looked_up;
 };

@@ -10,7 +10,8 @@ using page_layout::panel_font_size;
 
 bool print_size_gating(HPDF_Page& page) {
     show_text(page, QStringLiteral("Size gating :"));
-    if (g_data.size_gating.trimmed().isEmpty()) return false;
+    if (g_data.size_gating.trimmed().isEmpty())
+        return false;
 
     show_text(page, fill_label(QStringLiteral(" %1 "), g_data.size_gating_min));
     if (g_data.size_gating.contains(QLatin1Char('~'))) {

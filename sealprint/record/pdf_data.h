@@ -23,7 +23,7 @@ struct pdfData_s {
     QString software_version;
     QString slide_type;
     QString counted_chamber_area;
-    QString combine_result;   // "On", "Off" or empty; anything but "Off" fills the lists
+    QString combine_result;  // "On", "Off" or empty; anything but "Off" fills the lists
     QString autofocusing_channel_in_fl;
     QString autofocused_counting;
     QString autofocus_offset;

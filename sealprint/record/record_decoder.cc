@@ -67,28 +67,43 @@ struct result_key_s {
 };
 
 const result_key_s result_keys[] = {
-    {"[Total cell]", &pdfData_s::total_cell, &pdfData_s::total_cell_list, {" cells/mL", " %"}, true},
+    {"[Total cell]",
+     &pdfData_s::total_cell,
+     &pdfData_s::total_cell_list,
+     {" cells/mL", " %"},
+     true},
     {"[Live cell]", &pdfData_s::live_cell, &pdfData_s::live_cell_list, {" cells/mL", " %"}, true},
     {"[Dead cell]", &pdfData_s::dead_cell, &pdfData_s::dead_cell_list, {" cells/mL", " %"}, true},
     {"Viability", &pdfData_s::viability, &pdfData_s::viability_list, {" %", nullptr}, false},
     {"Avg. size", &pdfData_s::avg_size, &pdfData_s::avg_size_list, {" um", " %"}, false},
-    {"Total cell number", &pdfData_s::total_cell_number, &pdfData_s::total_cell_number_list,
-     {" %", nullptr}, false},
-    {"Live cell number", &pdfData_s::live_cell_number, &pdfData_s::live_cell_number_list,
-     {" %", nullptr}, false},
-    {"Dead cell number", &pdfData_s::dead_cell_number, &pdfData_s::dead_cell_number_list,
-     {" %", nullptr}, false},
+    {"Total cell number",
+     &pdfData_s::total_cell_number,
+     &pdfData_s::total_cell_number_list,
+     {" %", nullptr},
+     false},
+    {"Live cell number",
+     &pdfData_s::live_cell_number,
+     &pdfData_s::live_cell_number_list,
+     {" %", nullptr},
+     false},
+    {"Dead cell number",
+     &pdfData_s::dead_cell_number,
+     &pdfData_s::dead_cell_number_list,
+     {" %", nullptr},
+     false},
 };
 
 void store_result(pdfData_s& record, const result_key_s& rk, QString value) {
     if (record.combine_result == QLatin1String("Off")) {
         // The plain form keeps its unit, except the concentrations, which the page labels itself.
-        if (rk.always_strip) value.remove(QLatin1String(rk.units[0]));
+        if (rk.always_strip)
+            value.remove(QLatin1String(rk.units[0]));
         record.*rk.field = value;
         return;
     }
     for (const char* unit : rk.units) {
-        if (unit) value.remove(QLatin1String(unit));
+        if (unit)
+            value.remove(QLatin1String(unit));
     }
     record.*rk.field = value;
     record.*rk.list = value.split(QLatin1Char(','), Qt::KeepEmptyParts);
@@ -98,11 +113,13 @@ void store_result(pdfData_s& record, const result_key_s& rk, QString value) {
 
 bool size_gating_parser(pdfData_s& record, const QString& text) {
     record.size_gating = text.trimmed();
-    if (record.size_gating.isEmpty()) return true;
+    if (record.size_gating.isEmpty())
+        return true;
     static const QRegularExpression size_gating_re(
         QStringLiteral("^ ?(?<min>\\d+)[ x~\u2264<]+(?<max>\\d+)[ um\u03bc]+$"));
     const QRegularExpressionMatch m = size_gating_re.match(record.size_gating);
-    if (!m.hasMatch()) return false;
+    if (!m.hasMatch())
+        return false;
     record.size_gating_min = m.captured(QStringLiteral("min"));
     record.size_gating_max = m.captured(QStringLiteral("max"));
     return true;

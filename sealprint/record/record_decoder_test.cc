@@ -47,7 +47,7 @@ TEST(RecordDecoder, SizeGatingWithoutBoundsKeepsTheFormerBounds) {
     size_gating_parser(r, "5 ~ 50 um");
     EXPECT_FALSE(size_gating_parser(r, "10-20 um"));  // a hyphen joins no bounds
     EXPECT_EQ(r.size_gating, "10-20 um");
-    EXPECT_FALSE(size_gating_parser(r, "10 ~ 20"));   // the unit is required
+    EXPECT_FALSE(size_gating_parser(r, "10 ~ 20"));          // the unit is required
     EXPECT_FALSE(size_gating_parser(r, "\xD9\xA1 ~ 2 um"));  // Arabic-Indic digit one
     EXPECT_TRUE(size_gating_parser(r, "   "));
     EXPECT_EQ(r.size_gating, "");

@@ -6,20 +6,17 @@
 #include <QPixmap>
 #include <QWidget>
 
-QImage new_canvas()
-{
+QImage new_canvas() {
     QImage canvas(kCanvasSize, QImage::Format_RGB32);
     canvas.fill(kCanvasGrey);
     return canvas;
 }
 
-void draw_grab(QPainter& painter, QWidget& widget)
-{
+void draw_grab(QPainter& painter, QWidget& widget) {
     painter.drawPixmap(widget.geometry().topLeft(), widget.grab());
 }
 
-void draw_label(QPainter& painter, const QString& text, const QRect& geometry, int pixel_size)
-{
+void draw_label(QPainter& painter, const QString& text, const QRect& geometry, int pixel_size) {
     QLabel label;
     label.setAttribute(Qt::WA_TranslucentBackground);
     QFont font(QStringLiteral("Ubuntu"), 15, QFont::Normal, false);
@@ -30,8 +27,7 @@ void draw_label(QPainter& painter, const QString& text, const QRect& geometry, i
     draw_grab(painter, label);
 }
 
-QImage scale_to_output(const QImage& canvas)
-{
+QImage scale_to_output(const QImage& canvas) {
     return canvas.scaled(kOutputSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
         .convertToFormat(QImage::Format_RGB888);
 }

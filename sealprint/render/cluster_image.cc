@@ -21,9 +21,10 @@ constexpr int kBarGap = 20;
 constexpr float kPixelsPerPercent = 2.35f;
 const QColor kBarBlue(0, 0, 255);
 
-std::array<float, kCategories> percentages(const std::vector<int>& cluster)
-{
-    const auto value = [&cluster](size_t i) { return i < cluster.size() ? cluster[i] : 0; };
+std::array<float, kCategories> percentages(const std::vector<int>& cluster) {
+    const auto value = [&cluster](size_t i) {
+        return i < cluster.size() ? cluster[i] : 0;
+    };
     // Every value counts towards the whole, even one past the ninth that has no category.
     // 64 bits, so that the sum cannot overflow.
     long long total = 0;
@@ -34,15 +35,14 @@ std::array<float, kCategories> percentages(const std::vector<int>& cluster)
         return percent;
     for (size_t i = 0; i < kCategories; ++i) {
         // The last category gathers the clusters of more than seven cells.
-        const long long count = i == kCategories - 1 ? static_cast<long long>(value(i)) + value(i + 1)
-                                                     : value(i);
+        const long long count =
+            i == kCategories - 1 ? static_cast<long long>(value(i)) + value(i + 1) : value(i);
         percent[i] = static_cast<float>(count) / static_cast<float>(total) * 100;
     }
     return percent;
 }
 
-QPixmap draw_chart(const std::array<float, kCategories>& percent)
-{
+QPixmap draw_chart(const std::array<float, kCategories>& percent) {
     QPixmap chart(kChartWidth, kChartHeight);
     chart.fill(QColor(255, 255, 255, 255));
     QPainter painter(&chart);
@@ -77,8 +77,7 @@ QPixmap draw_chart(const std::array<float, kCategories>& percent)
 
 }  // namespace
 
-QImage cluster_canvas(const std::vector<int>& cluster)
-{
+QImage cluster_canvas(const std::vector<int>& cluster) {
     QImage canvas = new_canvas();
     QPainter painter(&canvas);
     painter.drawPixmap(kPlotOrigin, draw_chart(percentages(cluster)));
@@ -93,8 +92,7 @@ QImage cluster_canvas(const std::vector<int>& cluster)
     return canvas;
 }
 
-void genClusterImage(QImage& image, const std::vector<int>& cluster)
-{
+void genClusterImage(QImage& image, const std::vector<int>& cluster) {
     qDebug() << "void genClusterImage(QImage&, std::vector<int>&)";
     image = scale_to_output(cluster_canvas(cluster));
 }

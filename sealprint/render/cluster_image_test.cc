@@ -11,18 +11,18 @@ const QRgb kWhite = rgb(255, 255, 255);
 constexpr int kChartBottom = 315;  // canvas row of the chart's last row
 
 // The canvas columns of category i's bar.
-QRect bar_columns(int i) { return QRect(120 + 40 * i, 80, 20, 236); }
+QRect bar_columns(int i) {
+    return QRect(120 + 40 * i, 80, 20, 236);
+}
 
 // Blue rows standing on the chart's last row, or ending one row above it.
-int bar_height(const QImage& canvas, int i)
-{
+int bar_height(const QImage& canvas, int i) {
     const int x = bar_columns(i).left() + 10;
     const int from_bottom = run_upwards(canvas, x, kChartBottom, kBlue);
     return from_bottom ? from_bottom : run_upwards(canvas, x, kChartBottom - 1, kBlue);
 }
 
-int bar_top(const QImage& canvas, int i)
-{
+int bar_top(const QImage& canvas, int i) {
     const QRect columns = bar_columns(i);
     for (int y = columns.top(); y <= columns.bottom(); ++y)
         if (pixel(canvas, columns.left() + 10, y) == kBlue)
@@ -32,8 +32,7 @@ int bar_top(const QImage& canvas, int i)
 
 }  // namespace
 
-TEST(ClusterImage, AllInTheFirstCategoryLabelsTheFullBarInsideOnAWhiteBox)
-{
+TEST(ClusterImage, AllInTheFirstCategoryLabelsTheFullBarInsideOnAWhiteBox) {
     const QImage canvas = cluster_canvas({40, 0, 0, 0, 0, 0, 0, 0, 0});
     // 100 % is 234.99998 pixels: top row 1, height 234, clear of the last row.
     EXPECT_EQ(bar_top(canvas, 0), 1);
@@ -51,8 +50,7 @@ TEST(ClusterImage, AllInTheFirstCategoryLabelsTheFullBarInsideOnAWhiteBox)
     }
 }
 
-TEST(ClusterImage, SmallSharesKeepAVisibleBar)
-{
+TEST(ClusterImage, SmallSharesKeepAVisibleBar) {
     // Out of 400: 2 is 0.5 %, 3 is 0.75 %, 4 is 1 %.
     const QImage canvas = cluster_canvas({391, 2, 3, 4, 0, 0, 0, 0, 0});
     EXPECT_EQ(bar_height(canvas, 1), 1);
@@ -65,8 +63,7 @@ TEST(ClusterImage, SmallSharesKeepAVisibleBar)
     EXPECT_NE(pixel(canvas, bar_columns(3).left(), kChartBottom), kBlue);
 }
 
-TEST(ClusterImage, ValueAtNinetyPercentGoesInsideTheBar)
-{
+TEST(ClusterImage, ValueAtNinetyPercentGoesInsideTheBar) {
     const QImage ninety = cluster_canvas({9, 1, 0, 0, 0, 0, 0, 0, 0});
     const QImage eighty = cluster_canvas({8, 2, 0, 0, 0, 0, 0, 0, 0});
     const auto text_in_bar = [](const QImage& canvas) {
@@ -77,8 +74,7 @@ TEST(ClusterImage, ValueAtNinetyPercentGoesInsideTheBar)
     EXPECT_FALSE(text_in_bar(eighty));
 }
 
-TEST(ClusterImage, LastTwoValuesShareTheLastCategory)
-{
+TEST(ClusterImage, LastTwoValuesShareTheLastCategory) {
     const QImage eighth = cluster_canvas({0, 0, 0, 0, 0, 0, 0, 5, 0});
     const QImage ninth = cluster_canvas({0, 0, 0, 0, 0, 0, 0, 0, 5});
     const QImage both = cluster_canvas({0, 0, 0, 0, 0, 0, 0, 2, 3});
@@ -89,8 +85,7 @@ TEST(ClusterImage, LastTwoValuesShareTheLastCategory)
     EXPECT_EQ(count_colour(ninth, QRect(430, 80, 20, 236), kBlue), 0);
 }
 
-TEST(ClusterImage, ValuesPastTheNinthStillEnterTheTotal)
-{
+TEST(ClusterImage, ValuesPastTheNinthStillEnterTheTotal) {
     // Half of all objects sit in a tenth value that has no category: the first bar shows 50 %,
     // 117.49999 pixels, so its top is row trunc(118.50001) and it is 117 rows high.
     const QImage canvas = cluster_canvas({1, 0, 0, 0, 0, 0, 0, 0, 0, 1});
@@ -99,8 +94,7 @@ TEST(ClusterImage, ValuesPastTheNinthStillEnterTheTotal)
     EXPECT_EQ(bar_height(canvas, 7), 1);
 }
 
-TEST(ClusterImage, AllZerosAndShortInputGiveOnePixelLines)
-{
+TEST(ClusterImage, AllZerosAndShortInputGiveOnePixelLines) {
     const QImage zeros = cluster_canvas({0, 0, 0, 0, 0, 0, 0, 0, 0});
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(bar_height(zeros, i), 1) << i;
@@ -108,8 +102,7 @@ TEST(ClusterImage, AllZerosAndShortInputGiveOnePixelLines)
     EXPECT_EQ(cluster_canvas({}), zeros);
 }
 
-TEST(ClusterImage, LogsItsEntry)
-{
+TEST(ClusterImage, LogsItsEntry) {
     LogCapture log;
     QImage image;
     genClusterImage(image, {1, 1, 1, 1, 1, 1, 1, 1, 1});

@@ -11,18 +11,15 @@ namespace {
 // With both volume factors at 1 and a dilution of 1 the product is the count itself.
 class Concentration : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         g_data.volume_factor_1 = "1";
         g_data.volume_factor_2 = "1";
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         g_data.volume_factor_1.clear();
         g_data.volume_factor_2.clear();
     }
-    static std::pair<float, int> of(int count, float dilution = 1.0f)
-    {
+    static std::pair<float, int> of(int count, float dilution = 1.0f) {
         float mantissa = 123.0f;
         int exponent = 123;
         getConcentration(count, dilution, mantissa, exponent);
@@ -32,8 +29,7 @@ protected:
 
 }  // namespace
 
-TEST(Round3, RoundsToOneDecimalOnlyAboveNinetyNinePointNine)
-{
+TEST(Round3, RoundsToOneDecimalOnlyAboveNinetyNinePointNine) {
     EXPECT_EQ(round3(99.9f), 99.9f);
     EXPECT_EQ(round3(123.45f), 123.5f);
     EXPECT_EQ(round3(99.99f), 100.0f);
@@ -43,8 +39,7 @@ TEST(Round3, RoundsToOneDecimalOnlyAboveNinetyNinePointNine)
     EXPECT_FLOAT_EQ(round3(3e9f), 3e9f);
 }
 
-TEST_F(Concentration, NormalisesWithRepeatedRounding)
-{
+TEST_F(Concentration, NormalisesWithRepeatedRounding) {
     EXPECT_EQ(of(1234567), std::make_pair(1.235f, 6));
     EXPECT_EQ(of(9999), std::make_pair(1.0f, 4));  // 99.99 rounds up to 100.0 on the way
     EXPECT_EQ(of(999), std::make_pair(9.99f, 2));
@@ -53,16 +48,14 @@ TEST_F(Concentration, NormalisesWithRepeatedRounding)
     EXPECT_EQ(of(7), std::make_pair(7.0f, 0));
 }
 
-TEST_F(Concentration, SmallZeroAndNegativeCounts)
-{
+TEST_F(Concentration, SmallZeroAndNegativeCounts) {
     EXPECT_EQ(of(1, 0.5f), std::make_pair(0.0f, 0));
     EXPECT_EQ(of(1), std::make_pair(0.0f, 0));
     EXPECT_EQ(of(0), std::make_pair(0.0f, 0));
     EXPECT_EQ(of(-1), std::make_pair(-1.0f, -1));
 }
 
-TEST_F(Concentration, MultipliesCountByBothFactorsAndDilution)
-{
+TEST_F(Concentration, MultipliesCountByBothFactorsAndDilution) {
     g_data.volume_factor_1 = "2.5";
     g_data.volume_factor_2 = "1000 extra";  // read as far as it is a number
     EXPECT_EQ(of(200, 2.0f), std::make_pair(1.0f, 6));
@@ -70,16 +63,14 @@ TEST_F(Concentration, MultipliesCountByBothFactorsAndDilution)
     EXPECT_EQ(of(200, 2.0f), std::make_pair(0.0f, 0));
 }
 
-TEST_F(Concentration, ProductBeyondFloatRangeGivesZeroInsteadOfLoopingForever)
-{
+TEST_F(Concentration, ProductBeyondFloatRangeGivesZeroInsteadOfLoopingForever) {
     g_data.volume_factor_1 = "1e30";
     g_data.volume_factor_2 = "1e30";
     EXPECT_EQ(of(5), std::make_pair(0.0f, 0));
     EXPECT_EQ(of(5, std::numeric_limits<float>::quiet_NaN()), std::make_pair(0.0f, 0));
 }
 
-TEST(TotalConcentration, AlignsExponentsAndRenormalises)
-{
+TEST(TotalConcentration, AlignsExponentsAndRenormalises) {
     const auto sum = [](float m1, int e1, float m2, int e2) {
         float m = 0;
         int e = 0;

@@ -17,15 +17,13 @@ const QColor kGrabbedLineColour(0, 255, 255);
 constexpr int kGrabMargin = 5;
 }  // namespace
 
-GraphFrame::GraphFrame(QWidget* parent, Qt::WindowFlags flags) : QFrame(parent, flags)
-{
+GraphFrame::GraphFrame(QWidget* parent, Qt::WindowFlags flags) : QFrame(parent, flags) {
     setMouseTracking(true);
 }
 
 GraphFrame::~GraphFrame() = default;
 
-void GraphFrame::buildHistogramPoints(const std::vector<int>& samples, float step, int maximum)
-{
+void GraphFrame::buildHistogramPoints(const std::vector<int>& samples, float step, int maximum) {
     // Single precision throughout: bar heights and positions are truncations of float products.
     const float scale = maximum == 0 ? 0.0f : static_cast<float>(height() - 1) / maximum;
     QVector<QPoint> points;
@@ -45,13 +43,11 @@ void GraphFrame::buildHistogramPoints(const std::vector<int>& samples, float ste
     data.setSamples(points);
 }
 
-void GraphFrame::setPdfSamples(const std::vector<int>& samples, int maximum)
-{
+void GraphFrame::setPdfSamples(const std::vector<int>& samples, int maximum) {
     buildHistogramPoints(samples, static_cast<float>(interval), maximum);
 }
 
-void GraphFrame::setSamples(const std::vector<int>& samples)
-{
+void GraphFrame::setSamples(const std::vector<int>& samples) {
     float step = static_cast<float>(interval);
     if (autoScale && !samples.empty())
         step = static_cast<float>(width() - 1) / static_cast<float>(samples.size());
@@ -61,8 +57,7 @@ void GraphFrame::setSamples(const std::vector<int>& samples)
     buildHistogramPoints(samples, step, maximum);
 }
 
-void GraphFrame::setSamples(const QVector<QPoint>& samples)
-{
+void GraphFrame::setSamples(const QVector<QPoint>& samples) {
     QVector<QPoint> points = samples;
     if (autoScale)
         calculateSamples(points);
@@ -76,14 +71,12 @@ void GraphFrame::setSamples(const QVector<QPoint>& samples)
         xPositions.append(x);
 }
 
-void GraphFrame::beginAddSamples()
-{
+void GraphFrame::beginAddSamples() {
     g_begin_add_samples = true;
     dataList.clear();
 }
 
-bool GraphFrame::addSamples(const std::vector<int>& samples, const QColor& colour)
-{
+bool GraphFrame::addSamples(const std::vector<int>& samples, const QColor& colour) {
     if (!g_begin_add_samples)
         return false;
     setSamples(samples);
@@ -92,29 +85,24 @@ bool GraphFrame::addSamples(const std::vector<int>& samples, const QColor& colou
     return true;
 }
 
-void GraphFrame::endAddSamples()
-{
+void GraphFrame::endAddSamples() {
     g_begin_add_samples = false;
 }
 
-void GraphFrame::setSamplesShow(unsigned int index, bool show)
-{
+void GraphFrame::setSamplesShow(unsigned int index, bool show) {
     if (index < static_cast<unsigned int>(dataList.size()))
         dataList[static_cast<int>(index)].setShow(show);
 }
 
-void GraphFrame::addVGuideLine()
-{
+void GraphFrame::addVGuideLine() {
     vGuideLines.append(QLine(0, 0, 0, height()));
 }
 
-void GraphFrame::addHGuideLine()
-{
+void GraphFrame::addHGuideLine() {
     hGuideLines.append(QLine(0, 0, width(), 0));
 }
 
-void GraphFrame::setVGuideLinePosition(int index, int position)
-{
+void GraphFrame::setVGuideLinePosition(int index, int position) {
     if (index < 0 || index >= vGuideLines.size())
         return;
     if (position < 0 || position >= xPositions.size()) {
@@ -125,8 +113,7 @@ void GraphFrame::setVGuideLinePosition(int index, int position)
     vGuideLines[index] = QLine(x, 0, x, height());
 }
 
-void GraphFrame::setHGuideLinePosition(int index, int position)
-{
+void GraphFrame::setHGuideLinePosition(int index, int position) {
     if (index < 0 || index >= hGuideLines.size())
         return;
     if (position < 0 || position >= yPositions.size())
@@ -136,8 +123,7 @@ void GraphFrame::setHGuideLinePosition(int index, int position)
 }
 
 void GraphFrame::calculateMinAndMaxValue(const QVector<QPoint>& points, int& minX, int& minY,
-                                         int& maxX, int& maxY)
-{
+                                         int& maxX, int& maxY) {
     if (points.isEmpty()) {
         minX = minY = maxX = maxY = 0;
         return;
@@ -152,8 +138,7 @@ void GraphFrame::calculateMinAndMaxValue(const QVector<QPoint>& points, int& min
     }
 }
 
-void GraphFrame::calculateSamples(QVector<QPoint>& points) const
-{
+void GraphFrame::calculateSamples(QVector<QPoint>& points) const {
     int minX = 0, minY = 0, maxX = 0, maxY = 0;
     calculateMinAndMaxValue(points, minX, minY, maxX, maxY);
     // A zero maximum would divide by zero; such an axis collapses onto 0 instead.
@@ -170,8 +155,7 @@ void GraphFrame::calculateSamples(QVector<QPoint>& points) const
     }
 }
 
-void GraphFrame::paintEvent(QPaintEvent*)
-{
+void GraphFrame::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     // Flip so that y grows upwards from the bottom edge.
     const int halfWidth = width() / 2;
@@ -212,8 +196,7 @@ void GraphFrame::paintEvent(QPaintEvent*)
     }
 }
 
-void GraphFrame::drawHistogram(QPainter& painter)
-{
+void GraphFrame::drawHistogram(QPainter& painter) {
     const bool split = showGuideLine && vGuideLines.size() == 2;
     if (showGuideLine && !split)
         return;
@@ -225,8 +208,7 @@ void GraphFrame::drawHistogram(QPainter& painter)
     }
 }
 
-void GraphFrame::drawLinePlots(QPainter& painter)
-{
+void GraphFrame::drawLinePlots(QPainter& painter) {
     painter.save();
     for (const GraphData& series : dataList) {
         if (!series.show())
@@ -239,8 +221,7 @@ void GraphFrame::drawLinePlots(QPainter& painter)
     painter.restore();
 }
 
-void GraphFrame::drawScatterPlots(QPainter& painter)
-{
+void GraphFrame::drawScatterPlots(QPainter& painter) {
     painter.save();
     QPen pen;
     if (scatterPlotsStyle == graph::Dot)
@@ -277,8 +258,7 @@ void GraphFrame::drawScatterPlots(QPainter& painter)
     painter.restore();
 }
 
-bool GraphFrame::overVerticalLine(const QPoint& mouse) const
-{
+bool GraphFrame::overVerticalLine(const QPoint& mouse) const {
     if (vGuideLines.isEmpty())
         return false;
     const QLine& line = vGuideLines.first();
@@ -286,8 +266,7 @@ bool GraphFrame::overVerticalLine(const QPoint& mouse) const
            line.y1() < mouse.y() && mouse.y() <= line.y2();
 }
 
-bool GraphFrame::overHorizontalLine(const QPoint& mouse) const
-{
+bool GraphFrame::overHorizontalLine(const QPoint& mouse) const {
     if (hGuideLines.isEmpty())
         return false;
     const QLine& line = hGuideLines.first();
@@ -297,16 +276,14 @@ bool GraphFrame::overHorizontalLine(const QPoint& mouse) const
            fy <= line.y2() + kGrabMargin;
 }
 
-void GraphFrame::setCursorIfChanged(Qt::CursorShape shape)
-{
+void GraphFrame::setCursorIfChanged(Qt::CursorShape shape) {
     if (cursor().shape() == shape)
         return;
     setCursor(shape);
     QCoreApplication::processEvents();
 }
 
-void GraphFrame::mousePressEvent(QMouseEvent* event)
-{
+void GraphFrame::mousePressEvent(QMouseEvent* event) {
     if (graphType == graph::ScatterPlots && showGuideLine) {
         if (overVerticalLine(event->pos()))
             vLineGrabbed = true;
@@ -318,15 +295,14 @@ void GraphFrame::mousePressEvent(QMouseEvent* event)
     lastMousePos = event->pos();
 }
 
-void GraphFrame::mouseMoveEvent(QMouseEvent* event)
-{
+void GraphFrame::mouseMoveEvent(QMouseEvent* event) {
     if (graphType == graph::ScatterPlots) {
         if (!vLineGrabbed && !hLineGrabbed && showGuideLine) {
             if (overVerticalLine(event->pos()))
                 setCursorIfChanged(Qt::OpenHandCursor);
             else
                 setCursorIfChanged(overHorizontalLine(event->pos()) ? Qt::OpenHandCursor
-                                                                     : Qt::ArrowCursor);
+                                                                    : Qt::ArrowCursor);
         }
         if (vLineGrabbed)
             moveVerticalLine(event);
@@ -337,8 +313,7 @@ void GraphFrame::mouseMoveEvent(QMouseEvent* event)
     update();
 }
 
-void GraphFrame::mouseReleaseEvent(QMouseEvent*)
-{
+void GraphFrame::mouseReleaseEvent(QMouseEvent*) {
     // Only scatter plots have lines to let go of; the other kinds keep their cursor.
     if (graphType != graph::ScatterPlots)
         return;
@@ -348,14 +323,12 @@ void GraphFrame::mouseReleaseEvent(QMouseEvent*)
     update();
 }
 
-void GraphFrame::moveVerticalLine(QMouseEvent* event)
-{
+void GraphFrame::moveVerticalLine(QMouseEvent* event) {
     if (!vGuideLines.isEmpty())
         vGuideLines.first().translate(event->pos().x() - lastMousePos.x(), 0);
 }
 
-void GraphFrame::moveHorizontalLine(QMouseEvent* event)
-{
+void GraphFrame::moveHorizontalLine(QMouseEvent* event) {
     // Plot y grows upwards, mouse y downwards.
     if (!hGuideLines.isEmpty())
         hGuideLines.first().translate(0, lastMousePos.y() - event->pos().y());

@@ -16,8 +16,7 @@ constexpr int kBottom = 235;  // lowest row of a 236-pixel-high plot
 
 // A 364 x 236 histogram plot of 91 bins, 4 pixels apart and 3 wide, as the report builds it.
 void set_up_histogram(GraphFrame& plot, const std::vector<int>& samples, int maximum,
-                      int guide_lines = 2)
-{
+                      int guide_lines = 2) {
     plot.setGeometry(0, 0, 364, 236);
     for (int i = 0; i < guide_lines; ++i)
         plot.addVGuideLine();
@@ -30,14 +29,17 @@ void set_up_histogram(GraphFrame& plot, const std::vector<int>& samples, int max
     plot.setGraphType(graph::Histogram);
 }
 
-QImage grab(GraphFrame& plot) { return plot.grab().toImage(); }
+QImage grab(GraphFrame& plot) {
+    return plot.grab().toImage();
+}
 
-QRgb background() { return QPalette().color(QPalette::Window).rgb(); }
+QRgb background() {
+    return QPalette().color(QPalette::Window).rgb();
+}
 
 }  // namespace
 
-TEST(GraphFrameHistogram, DrawsNinetyOneBarsThreeWideFourApartOnTheBottomEdge)
-{
+TEST(GraphFrameHistogram, DrawsNinetyOneBarsThreeWideFourApartOnTheBottomEdge) {
     GraphFrame plot;
     set_up_histogram(plot, std::vector<int>(91, 7), 7);
     const QImage image = grab(plot);
@@ -51,8 +53,7 @@ TEST(GraphFrameHistogram, DrawsNinetyOneBarsThreeWideFourApartOnTheBottomEdge)
     }
 }
 
-TEST(GraphFrameHistogram, BarHeightIsTruncatedSinglePrecisionProduct)
-{
+TEST(GraphFrameHistogram, BarHeightIsTruncatedSinglePrecisionProduct) {
     // 235 / max × max falls just short of 235 in single precision for these maxima.
     for (int maximum : {19, 25, 29}) {
         GraphFrame plot;
@@ -73,8 +74,7 @@ TEST(GraphFrameHistogram, BarHeightIsTruncatedSinglePrecisionProduct)
     }
 }
 
-TEST(GraphFrameHistogram, OutOfRangeGuidePositionIsLoggedAndIgnored)
-{
+TEST(GraphFrameHistogram, OutOfRangeGuidePositionIsLoggedAndIgnored) {
     GraphFrame plot;
     set_up_histogram(plot, std::vector<int>(91, 10), 10);
     plot.setShowGuideLine(true);
@@ -93,8 +93,7 @@ TEST(GraphFrameHistogram, OutOfRangeGuidePositionIsLoggedAndIgnored)
     EXPECT_EQ(pixel(image, 361, kBottom), kOrange);
 }
 
-TEST(GraphFrameHistogram, GuideLinesShownWithOneLineDrawNothing)
-{
+TEST(GraphFrameHistogram, GuideLinesShownWithOneLineDrawNothing) {
     GraphFrame plot;
     set_up_histogram(plot, std::vector<int>(91, 10), 10, 1);
     plot.setShowGuideLine(true);
@@ -102,8 +101,7 @@ TEST(GraphFrameHistogram, GuideLinesShownWithOneLineDrawNothing)
     EXPECT_EQ(count_colour(image, QRect(0, 0, 364, 236), background()), 364 * 236);
 }
 
-TEST(GraphFrameHistogram, AutoScaleSpreadsBinsOverTheWidth)
-{
+TEST(GraphFrameHistogram, AutoScaleSpreadsBinsOverTheWidth) {
     GraphFrame plot;
     plot.setGeometry(0, 0, 101, 51);
     plot.setSamples(std::vector<int>{2, 4, 1, 4});  // step 25, scale 50 / 4
@@ -118,8 +116,7 @@ TEST(GraphFrameHistogram, AutoScaleSpreadsBinsOverTheWidth)
     EXPECT_EQ(count_colour(image, QRect(0, 50, 101, 1), kOrange), 0);
 }
 
-TEST(GraphFrameLinePlots, SeriesAreAddedOnlyInsideTheWindowAndCanBeHidden)
-{
+TEST(GraphFrameLinePlots, SeriesAreAddedOnlyInsideTheWindowAndCanBeHidden) {
     const QRgb red = rgb(255, 0, 0);
     const QRgb green = rgb(0, 255, 0);
     GraphFrame plot;
@@ -148,8 +145,7 @@ TEST(GraphFrameLinePlots, SeriesAreAddedOnlyInsideTheWindowAndCanBeHidden)
 
 namespace {
 
-void send_mouse(QWidget& widget, QEvent::Type type, QPoint pos)
-{
+void send_mouse(QWidget& widget, QEvent::Type type, QPoint pos) {
     QMouseEvent event(type, pos, type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
                       type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
                       Qt::NoModifier);
@@ -158,8 +154,7 @@ void send_mouse(QWidget& widget, QEvent::Type type, QPoint pos)
 
 }  // namespace
 
-TEST(GraphFrameScatterPlots, PointsTakeTheirQuadrantColourAndLinesCanBeDragged)
-{
+TEST(GraphFrameScatterPlots, PointsTakeTheirQuadrantColourAndLinesCanBeDragged) {
     GraphFrame plot;
     plot.setGeometry(0, 0, 100, 100);
     plot.setGraphType(graph::ScatterPlots);
@@ -199,8 +194,7 @@ TEST(GraphFrameScatterPlots, PointsTakeTheirQuadrantColourAndLinesCanBeDragged)
     EXPECT_EQ(pixel(image, 20, 30), rgb(0, 255, 0));
 }
 
-TEST(GraphFrameMouse, OnlyScatterPlotsTakeTheArrowBackOnRelease)
-{
+TEST(GraphFrameMouse, OnlyScatterPlotsTakeTheArrowBackOnRelease) {
     for (graph::GraphType type : {graph::Histogram, graph::LinePlots, graph::ScatterPlots}) {
         GraphFrame plot;
         plot.setGeometry(0, 0, 100, 100);

@@ -27,8 +27,7 @@ struct gate_s {
     int upper = 90;
 };
 
-gate_s read_gate()
-{
+gate_s read_gate() {
     gate_s gate;
     if (!g_data.size_gating.isEmpty()) {
         gate.on = true;
@@ -38,8 +37,7 @@ gate_s read_gate()
     return gate;
 }
 
-int largest_count(const std::vector<int>& histogram)
-{
+int largest_count(const std::vector<int>& histogram) {
     int largest = 0;
     for (int count : histogram)
         largest = std::max(largest, count);
@@ -49,8 +47,7 @@ int largest_count(const std::vector<int>& histogram)
 // The order matters: guide lines take the widget height when added, and their positions index
 // the table that setPdfSamples builds.
 void set_up_plot(GraphFrame& plot, int width, const std::vector<int>& histogram, int scale_max,
-                 const QColor& colour, const gate_s& gate)
-{
+                 const QColor& colour, const gate_s& gate) {
     plot.setGeometry(QRect(kPlotOrigin, QSize(width, kPlotHeight)));
     plot.setShowGuideLine(false);
     plot.addVGuideLine();
@@ -69,8 +66,7 @@ void set_up_plot(GraphFrame& plot, int width, const std::vector<int>& histogram,
 
 // Value labels level with the top and the middle of the scale, the power of ten above the plot
 // in concentration mode, and the micrometre numbers under every tenth bin.
-void draw_axis_labels(QPainter& painter, int scale_max, CellNumberOrConcentraion mode)
-{
+void draw_axis_labels(QPainter& painter, int scale_max, CellNumberOrConcentraion mode) {
     const QRect top_label(455, 75, 61, 26);
     const QRect middle_label(455, 185, 61, 26);
     if (mode == CellNumber) {
@@ -93,8 +89,7 @@ void draw_axis_labels(QPainter& painter, int scale_max, CellNumberOrConcentraion
 }
 
 QImage single_plot_canvas(const std::vector<int>& histogram, int scale_max, int plot_width,
-                          CellNumberOrConcentraion mode, const QColor& colour)
-{
+                          CellNumberOrConcentraion mode, const QColor& colour) {
     GraphFrame plot;
     set_up_plot(plot, plot_width, histogram, scale_max, colour, read_gate());
     QImage canvas = new_canvas();
@@ -108,22 +103,18 @@ QImage single_plot_canvas(const std::vector<int>& histogram, int scale_max, int 
 }  // namespace
 
 QImage histogram_canvas(const std::vector<int>& histogram, const std::vector<int>& second,
-                        CellNumberOrConcentraion mode, const QColor& colour)
-{
+                        CellNumberOrConcentraion mode, const QColor& colour) {
     const int scale_max = std::max(largest_count(histogram), largest_count(second));
     return single_plot_canvas(histogram, scale_max, kPlotWidth, mode, colour);
 }
 
 QImage histogram_canvas(const std::vector<int>& histogram, CellNumberOrConcentraion mode,
-                        const QColor& colour)
-{
-    return single_plot_canvas(histogram, largest_count(histogram), kNarrowPlotWidth, mode,
-                              colour);
+                        const QColor& colour) {
+    return single_plot_canvas(histogram, largest_count(histogram), kNarrowPlotWidth, mode, colour);
 }
 
 QImage total_histogram_canvas(const std::vector<int>& live, const std::vector<int>& dead,
-                              CellNumberOrConcentraion mode)
-{
+                              CellNumberOrConcentraion mode) {
     const int scale_max = std::max(largest_count(live), largest_count(dead));
     const gate_s gate = read_gate();
     const QRect plot_rect(kPlotOrigin, QSize(kPlotWidth, kPlotHeight));
@@ -149,19 +140,16 @@ QImage total_histogram_canvas(const std::vector<int>& live, const std::vector<in
 }
 
 void genImage(QImage& image, const std::vector<int>& histogram, const std::vector<int>& second,
-              CellNumberOrConcentraion mode, const QColor& colour)
-{
+              CellNumberOrConcentraion mode, const QColor& colour) {
     image = scale_to_output(histogram_canvas(histogram, second, mode, colour));
 }
 
 void genImage(QImage& image, const std::vector<int>& histogram, CellNumberOrConcentraion mode,
-              const QColor& colour)
-{
+              const QColor& colour) {
     image = scale_to_output(histogram_canvas(histogram, mode, colour));
 }
 
 void total_genImage(QImage& image, const std::vector<int>& live, const std::vector<int>& dead,
-                    CellNumberOrConcentraion mode)
-{
+                    CellNumberOrConcentraion mode) {
     image = scale_to_output(total_histogram_canvas(live, dead, mode));
 }

@@ -23,15 +23,15 @@ const QRect kMiddleLabel(455, 185, 61, 26);
 const QRect kPowerLabel(100, 54, 141, 21);
 
 // First canvas column of bin i's bar.
-int bar_x(int bin) { return 91 + 4 * bin; }
+int bar_x(int bin) {
+    return 91 + 4 * bin;
+}
 
-int bar_height(const QImage& canvas, int bin, QRgb colour)
-{
+int bar_height(const QImage& canvas, int bin, QRgb colour) {
     return run_upwards(canvas, bar_x(bin) + 1, kPlotBottom, colour);
 }
 
-std::vector<int> histogram(std::initializer_list<std::pair<int, int>> bins)
-{
+std::vector<int> histogram(std::initializer_list<std::pair<int, int>> bins) {
     std::vector<int> h(91, 0);
     for (const auto& [bin, count] : bins)
         h[bin] = count;
@@ -41,16 +41,20 @@ std::vector<int> histogram(std::initializer_list<std::pair<int, int>> bins)
 // No gating, and factors that make the concentration equal the count.
 class HistogramImage : public testing::Test {
 protected:
-    void SetUp() override { set_gate("", "0", "0"); set_factors("1", "1", "1"); }
-    void TearDown() override { set_gate("", "", ""); set_factors("", "", ""); }
-    static void set_gate(const char* text, const char* min, const char* max)
-    {
+    void SetUp() override {
+        set_gate("", "0", "0");
+        set_factors("1", "1", "1");
+    }
+    void TearDown() override {
+        set_gate("", "", "");
+        set_factors("", "", "");
+    }
+    static void set_gate(const char* text, const char* min, const char* max) {
         g_data.size_gating = text;
         g_data.size_gating_min = min;
         g_data.size_gating_max = max;
     }
-    static void set_factors(const char* dilution, const char* f1, const char* f2)
-    {
+    static void set_factors(const char* dilution, const char* f1, const char* f2) {
         g_data.dilution_factor = dilution;
         g_data.volume_factor_1 = f1;
         g_data.volume_factor_2 = f2;
@@ -59,10 +63,10 @@ protected:
 
 }  // namespace
 
-TEST_F(HistogramImage, OutputIsAlways728x518PackedRgb888)
-{
+TEST_F(HistogramImage, OutputIsAlways728x518PackedRgb888) {
     set_gate("50 ~ 5 um", "50", "5");
-    const std::vector<std::vector<int>> inputs = {std::vector<int>(91, 0), {7}, histogram({{3, 9}})};
+    const std::vector<std::vector<int>> inputs = {
+        std::vector<int>(91, 0), {7}, histogram({{3, 9}})};
     for (const auto& h : inputs) {
         for (CellNumberOrConcentraion mode : {CellNumber, Concentration}) {
             QImage images[3];
@@ -83,8 +87,7 @@ TEST_F(HistogramImage, OutputIsAlways728x518PackedRgb888)
     EXPECT_EQ(cluster.format(), QImage::Format_RGB888);
 }
 
-TEST_F(HistogramImage, ScaledOutputStretchesTheWholeCanvas)
-{
+TEST_F(HistogramImage, ScaledOutputStretchesTheWholeCanvas) {
     set_gate("5 ~ 50 um", "5", "50");
     std::vector<int> live(91);
     for (int i = 0; i < 91; ++i)
@@ -109,8 +112,7 @@ TEST_F(HistogramImage, ScaledOutputStretchesTheWholeCanvas)
     EXPECT_GT(compared, 5000);
 }
 
-TEST_F(HistogramImage, GateColoursBinsFromLowerToBelowUpperAndDrawsItsLines)
-{
+TEST_F(HistogramImage, GateColoursBinsFromLowerToBelowUpperAndDrawsItsLines) {
     set_gate("5 ~ 50 um", "5", "50");
     const QImage canvas = histogram_canvas(std::vector<int>(91, 3), {}, CellNumber, kOrange);
     for (int bin = 0; bin < 91; ++bin) {
@@ -122,8 +124,7 @@ TEST_F(HistogramImage, GateColoursBinsFromLowerToBelowUpperAndDrawsItsLines)
     EXPECT_EQ(count_colour(canvas, kPlot, kBlue), 2 * 236);
 }
 
-TEST_F(HistogramImage, GateWithLowerAboveUpperGreysEveryBar)
-{
+TEST_F(HistogramImage, GateWithLowerAboveUpperGreysEveryBar) {
     set_gate("50 ~ 5 um", "50", "5");
     const QImage canvas = histogram_canvas(std::vector<int>(91, 3), {}, CellNumber, kOrange);
     EXPECT_EQ(count_colour(canvas, kPlot, kOrange.rgb()), 0);
@@ -132,8 +133,7 @@ TEST_F(HistogramImage, GateWithLowerAboveUpperGreysEveryBar)
     EXPECT_EQ(count_colour(canvas, QRect(290, 80, 1, 236), kBlue), 236);
 }
 
-TEST_F(HistogramImage, GateBoundBeyondTheBinsIsLoggedAndGreysEveryBar)
-{
+TEST_F(HistogramImage, GateBoundBeyondTheBinsIsLoggedAndGreysEveryBar) {
     set_gate("5 ~ 100 um", "5", "100");
     LogCapture log;
     const QImage canvas = histogram_canvas(std::vector<int>(91, 3), {}, CellNumber, kOrange);
@@ -144,16 +144,14 @@ TEST_F(HistogramImage, GateBoundBeyondTheBinsIsLoggedAndGreysEveryBar)
     EXPECT_EQ(count_colour(canvas, QRect(110, 80, 1, 236), kBlue), 236);
 }
 
-TEST_F(HistogramImage, WithoutGatingTheBoundsAreIgnored)
-{
+TEST_F(HistogramImage, WithoutGatingTheBoundsAreIgnored) {
     set_gate("", "50", "5");
     const QImage canvas = histogram_canvas(std::vector<int>(91, 3), {}, CellNumber, kOrange);
     EXPECT_EQ(count_colour(canvas, kPlot, kOrange.rgb()), 91 * 3 * 235);
     EXPECT_EQ(count_colour(canvas, kPlot, kBlue), 0);
 }
 
-TEST_F(HistogramImage, OneHistogramFormNeverShowsTheLastBin)
-{
+TEST_F(HistogramImage, OneHistogramFormNeverShowsTheLastBin) {
     set_gate("5 ~ 90 um", "5", "90");
     const std::vector<int> h = histogram({{5, 9}, {90, 9}});
     const QImage one = histogram_canvas(h, CellNumber, kOrange);
@@ -166,8 +164,7 @@ TEST_F(HistogramImage, OneHistogramFormNeverShowsTheLastBin)
     EXPECT_EQ(bar_height(two, 90, kOutGrey), 235);  // right of the line at 90 µm
 }
 
-TEST_F(HistogramImage, SwappedTwoHistogramCallsShareScaleAndLabels)
-{
+TEST_F(HistogramImage, SwappedTwoHistogramCallsShareScaleAndLabels) {
     const std::vector<int> live = histogram({{10, 400}, {20, 37}});
     const std::vector<int> dead = histogram({{10, 100}, {30, 1000}});
     for (CellNumberOrConcentraion mode : {CellNumber, Concentration}) {
@@ -184,8 +181,7 @@ TEST_F(HistogramImage, SwappedTwoHistogramCallsShareScaleAndLabels)
     }
 }
 
-TEST_F(HistogramImage, TotalDrawsDeadBarsOverLiveBarsOnOneScale)
-{
+TEST_F(HistogramImage, TotalDrawsDeadBarsOverLiveBarsOnOneScale) {
     const std::vector<int> live = histogram({{3, 10}, {4, 2}});
     const std::vector<int> dead = histogram({{3, 4}, {4, 8}});
     const QImage canvas = total_histogram_canvas(live, dead, CellNumber);
@@ -200,36 +196,37 @@ TEST_F(HistogramImage, TotalDrawsDeadBarsOverLiveBarsOnOneScale)
     EXPECT_EQ(pixel(canvas, kPlot.right(), kPlotBottom), window);
 }
 
-TEST_F(HistogramImage, AllZeroInputShowsOnlyThePlotBackgroundAndZeroLabels)
-{
+TEST_F(HistogramImage, AllZeroInputShowsOnlyThePlotBackgroundAndZeroLabels) {
     const std::vector<int> zeros(91, 0);
     const QRgb window = QPalette().color(QPalette::Window).rgb();
     for (CellNumberOrConcentraion mode : {CellNumber, Concentration}) {
         const QImage canvas = total_histogram_canvas(zeros, zeros, mode);
         EXPECT_EQ(count_colour(canvas, kPlot, window), 364 * 236);
         // "0" and "0", or "0.00" and "0.00": the two value labels look the same.
-        EXPECT_TRUE(same_pixels(canvas.copy(kTopLabel), canvas.copy(kMiddleLabel),
-                                QRect(0, 0, 61, 26)));
+        EXPECT_TRUE(
+            same_pixels(canvas.copy(kTopLabel), canvas.copy(kMiddleLabel), QRect(0, 0, 61, 26)));
         EXPECT_LT(count_colour(canvas, kTopLabel, kCanvasGrey), 61 * 26);
     }
 }
 
-TEST_F(HistogramImage, CountLabelsShowMaximumAndItsIntegerHalf)
-{
+TEST_F(HistogramImage, CountLabelsShowMaximumAndItsIntegerHalf) {
     const std::vector<int> zeros(91, 0);
     const QImage zero = histogram_canvas(zeros, zeros, CellNumber, kOrange);
     const QImage one = histogram_canvas(histogram({{2, 1}}), zeros, CellNumber, kOrange);
-    EXPECT_FALSE(same_pixels(zero, one, kTopLabel));   // "1" against "0"
+    EXPECT_FALSE(same_pixels(zero, one, kTopLabel));    // "1" against "0"
     EXPECT_TRUE(same_pixels(zero, one, kMiddleLabel));  // 1 / 2 is "0"
-    EXPECT_EQ(count_colour(one, kPowerLabel, kCanvasGrey), kPowerLabel.width() * kPowerLabel.height());
+    EXPECT_EQ(count_colour(one, kPowerLabel, kCanvasGrey),
+              kPowerLabel.width() * kPowerLabel.height());
 }
 
-TEST_F(HistogramImage, ConcentrationLabelsShowMantissaHalfAndPowerOfTen)
-{
+TEST_F(HistogramImage, ConcentrationLabelsShowMantissaHalfAndPowerOfTen) {
     const std::vector<int> zeros(91, 0);
-    const QImage twenty = histogram_canvas(histogram({{1, 20}}), zeros, Concentration, kOrange);  // 2.00 1.00 e1
-    const QImage ten = histogram_canvas(histogram({{1, 10}}), zeros, Concentration, kOrange);  // 1.00 0.50 e1
-    const QImage hundred = histogram_canvas(histogram({{1, 200}}), zeros, Concentration, kOrange);  // e2
+    const QImage twenty =
+        histogram_canvas(histogram({{1, 20}}), zeros, Concentration, kOrange);  // 2.00 1.00 e1
+    const QImage ten =
+        histogram_canvas(histogram({{1, 10}}), zeros, Concentration, kOrange);  // 1.00 0.50 e1
+    const QImage hundred =
+        histogram_canvas(histogram({{1, 200}}), zeros, Concentration, kOrange);  // e2
     const QImage zero = histogram_canvas(zeros, zeros, Concentration, kOrange);  // 0.00 0.00 e0
     EXPECT_TRUE(same_pixels(twenty.copy(kMiddleLabel), ten.copy(kTopLabel), QRect(0, 0, 61, 26)));
     EXPECT_TRUE(same_pixels(twenty, ten, kPowerLabel));

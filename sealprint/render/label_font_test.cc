@@ -28,13 +28,15 @@ QImage label_in_box(const QString& text, int width, int height, int pixel_size) 
 }
 
 TEST(HistogramLabels, UseTheUbuntuFace) {
-    if (!fonts_present()) GTEST_SKIP() << "no Ubuntu fonts in " UBUNTU_FONT_DIR;
+    if (!fonts_present())
+        GTEST_SKIP() << "no Ubuntu fonts in " UBUNTU_FONT_DIR;
     QFont font(QStringLiteral("Ubuntu"), 15, QFont::Normal, false);
     EXPECT_EQ(QFontInfo(font).family(), QStringLiteral("Ubuntu"));
 }
 
 TEST(HistogramLabels, ClusterAndAxisLabelsFitTheirBoxesWhole) {
-    if (!fonts_present()) GTEST_SKIP() << "no Ubuntu fonts in " UBUNTU_FONT_DIR;
+    if (!fonts_present())
+        GTEST_SKIP() << "no Ubuntu fonts in " UBUNTU_FONT_DIR;
     struct label_s {
         QString text;
         int width, height, pixel_size;

@@ -46,9 +46,11 @@ struct fonts_s {
 QString load_family(const QStringList& files) {
     for (const QString& file : files) {
         const int id = QFontDatabase::addApplicationFont(file);
-        if (id < 0) continue;
+        if (id < 0)
+            continue;
         const QStringList families = QFontDatabase::applicationFontFamilies(id);
-        if (!families.isEmpty()) return families.first();
+        if (!families.isEmpty())
+            return families.first();
     }
     std::fprintf(stderr, "make_page_artwork: none of %s loaded, using the default sans face\n",
                  qPrintable(files.join(", ")));
@@ -67,7 +69,8 @@ fonts_s load_fonts() {
 
 QFont font(const fonts_s& fonts, bool bold, int size) {
     QFont f(bold ? fonts.bold : fonts.regular);
-    if (f.family().isEmpty()) f.setFamily("Sans");
+    if (f.family().isEmpty())
+        f.setFamily("Sans");
     f.setStyleHint(QFont::SansSerif);
     f.setBold(bold);
     f.setPixelSize(size);  // one pixel is one page unit
@@ -76,10 +79,16 @@ QFont font(const fonts_s& fonts, bool bold, int size) {
 }
 
 // Page units grow upwards from the bottom edge, image rows downwards from the top.
-int row(int y) { return page_height - y; }
-QRect rect(const box_s& b) { return QRect(b.x, row(top(b)), b.w, b.h); }
+int row(int y) {
+    return page_height - y;
+}
+QRect rect(const box_s& b) {
+    return QRect(b.x, row(top(b)), b.w, b.h);
+}
 
-void fill(QPainter& p, const box_s& b, const QColor& c) { p.fillRect(rect(b), c); }
+void fill(QPainter& p, const box_s& b, const QColor& c) {
+    p.fillRect(rect(b), c);
+}
 
 // A rule of the given thickness centred on a line from (x1, y) to (x2, y) or (x, y1)-(x, y2).
 void hrule(QPainter& p, int x1, int x2, int y, const QColor& c, int w = thin_rule) {
@@ -140,7 +149,9 @@ void draw_header_and_signatures(QPainter& p, const fonts_s& fonts) {
     hrule(p, g.x, right(g), top(g), accent, 2 * thin_rule);
 }
 
-void draw_foot(QPainter& p) { hrule(p, content_left, content_right, foot_rule_y, rule_grey); }
+void draw_foot(QPainter& p) {
+    hrule(p, content_left, content_right, foot_rule_y, rule_grey);
+}
 
 void draw_panels(QPainter& p) {
     for (const box_s& b : panel_boxes) {
@@ -155,7 +166,8 @@ void draw_mean_table(QPainter& p, const fonts_s& fonts) {
     fill(p, {t.x, top(t) - mean_table_step, t.w, mean_table_step}, shade_grey);
     for (int i = 0; i <= mean_table_row_count; ++i)
         hrule(p, t.x, right(t), t.y + i * mean_table_step, rule_grey);
-    for (int x : mean_table_column_x) vrule(p, x, t.y, top(t), rule_grey);
+    for (int x : mean_table_column_x)
+        vrule(p, x, t.y, top(t), rule_grey);
     vrule(p, right(t), t.y, top(t), rule_grey);
 }
 
@@ -198,7 +210,8 @@ void draw_picture_rows(QPainter& p, const fonts_s& fonts) {
             hrule(p, content_left, content_right, r.y + picture_height + picture_band_gap, accent,
                   2 * thin_rule);
         }
-        for (int c = 0; c < r.columns; ++c) frame_around(p, picture_box(r.y, c), rule_grey);
+        for (int c = 0; c < r.columns; ++c)
+            frame_around(p, picture_box(r.y, c), rule_grey);
     }
 }
 
@@ -258,7 +271,8 @@ bool save(const QImage& image, const QString& path, int quality) {
         writer.setQuality(quality);
         writer.setOptimizedWrite(true);
     }
-    if (writer.write(image)) return true;
+    if (writer.write(image))
+        return true;
     std::fprintf(stderr, "make_page_artwork: cannot write %s: %s\n", qPrintable(path),
                  qPrintable(writer.errorString()));
     return false;
@@ -272,7 +286,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     // No display at build time.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
 
     const QDir out(QString::fromLocal8Bit(argv[1]));
@@ -281,10 +296,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     const fonts_s fonts = load_fonts();
-    const bool ok = save(draw_page(page_e::one, fonts), out.filePath("report_1.jpg"), jpeg_quality) &&
-                    save(draw_page(page_e::one_mean_table, fonts), out.filePath("report_1_3ch.jpg"),
-                         jpeg_quality) &&
-                    save(draw_page(page_e::two, fonts), out.filePath("report_2.jpg"), jpeg_quality) &&
-                    save(draw_logo(), out.filePath("pelta_logo.png"), -1);
+    const bool ok =
+        save(draw_page(page_e::one, fonts), out.filePath("report_1.jpg"), jpeg_quality) &&
+        save(draw_page(page_e::one_mean_table, fonts), out.filePath("report_1_3ch.jpg"),
+             jpeg_quality) &&
+        save(draw_page(page_e::two, fonts), out.filePath("report_2.jpg"), jpeg_quality) &&
+        save(draw_logo(), out.filePath("pelta_logo.png"), -1);
     return ok ? 0 : 1;
 }

@@ -19,13 +19,21 @@ struct box_s {
     int h;
 };
 
-constexpr int top(const box_s& b) { return b.y + b.h; }
-constexpr int right(const box_s& b) { return b.x + b.w; }
+constexpr int top(const box_s& b) {
+    return b.y + b.h;
+}
+constexpr int right(const box_s& b) {
+    return b.x + b.w;
+}
 
 // Room that a line of Helvetica-like text of the given size takes above and below its
 // baseline (cap height and descender, rounded up); used to keep text clear of rules.
-constexpr int cap_height(int font_size) { return (font_size * 3 + 3) / 4; }
-constexpr int descent(int font_size) { return (font_size + 4) / 5; }
+constexpr int cap_height(int font_size) {
+    return (font_size * 3 + 3) / 4;
+}
+constexpr int descent(int font_size) {
+    return (font_size + 4) / 5;
+}
 
 inline constexpr int page_width = 2480;
 inline constexpr int page_height = 3508;
@@ -66,13 +74,14 @@ inline constexpr int signature_value_font_size = 34;
 // The grid's rows are centred on the id/name/date stack of each slot.
 inline constexpr int signature_cell_inset = 30;
 inline constexpr int signature_grid_top =
-    (signature_id_origin.y + cap_height(signature_value_font_size) +
-     signature_date_origin.y - descent(signature_value_font_size) + signature_step) / 2;
+    (signature_id_origin.y + cap_height(signature_value_font_size) + signature_date_origin.y -
+     descent(signature_value_font_size) + signature_step) /
+    2;
 inline constexpr box_s signature_grid{
     signature_label_origin.x - signature_cell_inset,
-    signature_grid_top - signature_row_count * signature_step,
+    signature_grid_top - signature_row_count* signature_step,
     content_right - (signature_label_origin.x - signature_cell_inset),
-    signature_row_count * signature_step};
+    signature_row_count* signature_step};
 inline constexpr int signature_value_column_x = signature_id_origin.x - signature_cell_inset;
 
 // ---- Page 1: the three panels ----------------------------------------------------------------
@@ -126,8 +135,9 @@ inline constexpr int mean_table_row_count = 9;  // headings and the eight result
 inline constexpr int mean_table_cell_inset = 30;
 // Rows are centred on their text: 28 below the baseline, 52 above it.
 inline constexpr int mean_table_top = mean_table_heading_origins[0].y + mean_table_step - 28;
-inline constexpr box_s mean_table_box{content_left, mean_table_top - mean_table_row_count * mean_table_step,
-                                      content_width, mean_table_row_count * mean_table_step};
+inline constexpr box_s mean_table_box{content_left,
+                                      mean_table_top - mean_table_row_count* mean_table_step,
+                                      content_width, mean_table_row_count* mean_table_step};
 // Left edges of the four columns: row labels, Mean, SD, CV.
 inline constexpr int mean_table_column_x[4] = {
     content_left, mean_table_value_origins[0].x - mean_table_cell_inset,
@@ -181,8 +191,10 @@ inline constexpr point_s cluster_title_origin{
 
 static_assert(title_band.y > header_origin.y + cap_height(header_font_size));
 static_assert(title_band.y > signature_grid_top);
-static_assert(signature_grid_top > signature_label_origin.y + cap_height(signature_label_font_size));
-static_assert(signature_grid.y < signature_date_origin.y - (signature_row_count - 1) * signature_step -
+static_assert(signature_grid_top >
+              signature_label_origin.y + cap_height(signature_label_font_size));
+static_assert(signature_grid.y < signature_date_origin.y -
+                                     (signature_row_count - 1) * signature_step -
                                      descent(signature_value_font_size));
 // The file name is shortened to MAX_FN_WIDTH pixels of a 34 pt font at 96 dpi, which is 3/4
 // of that in page units at size 34; 190 units are taken by "File name : ".
@@ -195,24 +207,26 @@ static_assert(section_title_origins[0].y - descent(section_title_font_size) > pa
 static_assert(setting_origin.y + cap_height(panel_font_size) < panel_top);
 static_assert(protocol_origin.y - (protocol_max_lines - 1) * panel_step - descent(panel_font_size) >
               panel_bottom);
-static_assert(section_title_origins[0].x > column_x[0] && section_title_origins[1].x > column_x[1] &&
-              section_title_origins[2].x > column_x[2]);
+static_assert(section_title_origins[0].x > column_x[0] &&
+              section_title_origins[1].x > column_x[1] && section_title_origins[2].x > column_x[2]);
 static_assert(setting_origin.x == section_title_origins[0].x &&
               protocol_origin.x == section_title_origins[1].x &&
               results_origin.x == section_title_origins[2].x);
 
 static_assert(top(images_band) < panel_bottom && top(results_band) < panel_bottom);
-static_assert(top(mean_table_box) > mean_table_heading_origins[0].y +
-                                        cap_height(mean_table_heading_font_size));
+static_assert(top(mean_table_box) >
+              mean_table_heading_origins[0].y + cap_height(mean_table_heading_font_size));
 static_assert(mean_table_label_origin.y == mean_table_heading_origins[0].y - mean_table_step);
-static_assert(mean_table_box.y < mean_table_label_origin.y - (mean_table_row_count - 2) * mean_table_step -
+static_assert(mean_table_box.y < mean_table_label_origin.y -
+                                     (mean_table_row_count - 2) * mean_table_step -
                                      descent(mean_table_font_size));
 static_assert(mean_table_label_origin.x > mean_table_column_x[0]);
 static_assert(mean_table_box.y > foot_rule_y && tag_image_box.y > foot_rule_y);
 static_assert(tag_image_box.y == zoom_image_box.y && right(zoom_image_box) <= content_right);
 
 static_assert(foot_rule_y > device_info_left_origin.y + cap_height(device_info_font_size));
-static_assert(device_info_right_origin.y - 3 * device_info_step - descent(device_info_font_size) > 0);
+static_assert(device_info_right_origin.y - 3 * device_info_step - descent(device_info_font_size) >
+              0);
 static_assert(right(logo_box) <= content_right && top(logo_box) < foot_rule_y);
 
 static_assert(right(picture_box(0, 2)) == content_right);

@@ -22,20 +22,32 @@ QImage load(const char* path) {
 }
 
 // The pixel under a point given in page units (y upwards).
-QColor at(const QImage& image, point_s p) { return image.pixelColor(p.x, page_height - 1 - p.y); }
+QColor at(const QImage& image, point_s p) {
+    return image.pixelColor(p.x, page_height - 1 - p.y);
+}
 
 // JPEG leaves a few levels of noise on flat areas.
 bool near(const QColor& c, int r, int g, int b) {
-    return std::abs(c.red() - r) <= 8 && std::abs(c.green() - g) <= 8 && std::abs(c.blue() - b) <= 8;
+    return std::abs(c.red() - r) <= 8 && std::abs(c.green() - g) <= 8 &&
+           std::abs(c.blue() - b) <= 8;
 }
-bool is_white(const QColor& c) { return near(c, 255, 255, 255); }
-bool is_panel(const QColor& c) { return near(c, 242, 242, 242); }
-bool is_dark(const QColor& c) { return c.red() < 100 && c.green() < 100 && c.blue() < 100; }
-bool is_accent(const QColor& c) { return c.blue() > 160 && c.red() < 100; }
+bool is_white(const QColor& c) {
+    return near(c, 255, 255, 255);
+}
+bool is_panel(const QColor& c) {
+    return near(c, 242, 242, 242);
+}
+bool is_dark(const QColor& c) {
+    return c.red() < 100 && c.green() < 100 && c.blue() < 100;
+}
+bool is_accent(const QColor& c) {
+    return c.blue() > 160 && c.red() < 100;
+}
 
 TEST(Resources, BackgroundsAreA4JpegsAt300Dpi) {
     init_sealprint_resources();
-    for (const char* path : {":/images/report_1.jpg", ":/images/report_1_3ch.jpg", ":/images/report_2.jpg"}) {
+    for (const char* path :
+         {":/images/report_1.jpg", ":/images/report_1_3ch.jpg", ":/images/report_2.jpg"}) {
         QImageReader reader(path);
         EXPECT_EQ(reader.format(), QByteArray("jpeg")) << path;
         const QImage image = reader.read();
@@ -72,22 +84,26 @@ void expect_header_frames(const QImage& page, const char* name) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(is_accent(at(page, {right(title_band) - 40, title_band.y + 20})));
     for (int i = 0; i < header_line_count; ++i) {
-        const point_s bullet{header_bullet_x, header_origin.y - i * header_step + header_font_size / 4};
+        const point_s bullet{header_bullet_x,
+                             header_origin.y - i * header_step + header_font_size / 4};
         if (i < header_bullet_count)
             EXPECT_TRUE(is_accent(at(page, bullet))) << "bullet " << i;
         else
             EXPECT_TRUE(is_white(at(page, bullet))) << "line " << i;
-        EXPECT_TRUE(is_white(at(page, {header_origin.x + 600, header_origin.y - i * header_step + 10})));
+        EXPECT_TRUE(
+            is_white(at(page, {header_origin.x + 600, header_origin.y - i * header_step + 10})));
     }
     for (int i = 0; i < signature_row_count; ++i) {
         const int dy = i * signature_step;
-        EXPECT_TRUE(is_panel(at(page, {signature_label_origin.x + 5, signature_label_origin.y - dy + 10})));
+        EXPECT_TRUE(
+            is_panel(at(page, {signature_label_origin.x + 5, signature_label_origin.y - dy + 10})));
         for (point_s o : {signature_id_origin, signature_name_origin, signature_date_origin})
             EXPECT_TRUE(is_white(at(page, {o.x + 5, o.y - dy + 10})));
     }
     for (int x = logo_box.x; x < right(logo_box); x += 20)
         EXPECT_TRUE(is_white(at(page, {x, logo_box.y + logo_box.h / 2})));
-    EXPECT_TRUE(is_white(at(page, {device_info_right_origin.x + 300, device_info_right_origin.y + 10})));
+    EXPECT_TRUE(
+        is_white(at(page, {device_info_right_origin.x + 300, device_info_right_origin.y + 10})));
 }
 
 void expect_panel_lines(const QImage& page) {
@@ -100,11 +116,14 @@ void expect_panel_lines(const QImage& page) {
     for (const auto& b : blocks) {
         for (int i = 0; i < b.lines; ++i) {
             const int y = b.origin.y - i * panel_step;
-            EXPECT_TRUE(is_panel(at(page, {b.origin.x - 10, y + 10}))) << b.origin.x << " line " << i;
-            EXPECT_TRUE(is_panel(at(page, {b.origin.x + 600, y - 5}))) << b.origin.x << " line " << i;
+            EXPECT_TRUE(is_panel(at(page, {b.origin.x - 10, y + 10})))
+                << b.origin.x << " line " << i;
+            EXPECT_TRUE(is_panel(at(page, {b.origin.x + 600, y - 5})))
+                << b.origin.x << " line " << i;
         }
     }
-    for (point_s title : section_title_origins) EXPECT_TRUE(is_white(at(page, {title.x + 100, title.y + 10})));
+    for (point_s title : section_title_origins)
+        EXPECT_TRUE(is_white(at(page, {title.x + 100, title.y + 10})));
 }
 
 TEST(Resources, PageOneFramesHoldTheirText) {
@@ -132,11 +151,13 @@ TEST(Resources, CombinedPageOneHasTheRuledTable) {
     for (int i = 0; i < mean_table_row_count - 1; ++i) {
         const int y = mean_table_label_origin.y - i * mean_table_step;
         EXPECT_TRUE(is_white(at(page, {mean_table_label_origin.x + 5, y + 10}))) << "row " << i;
-        for (point_s v : mean_table_value_origins) EXPECT_TRUE(is_white(at(page, {v.x + 5, y + 10})));
+        for (point_s v : mean_table_value_origins)
+            EXPECT_TRUE(is_white(at(page, {v.x + 5, y + 10})));
         // A rule runs between every two rows, beside the values and not through them.
         EXPECT_FALSE(is_white(at(page, {mean_table_label_origin.x + 5, y - 28})));
     }
-    for (int x : mean_table_column_x) EXPECT_FALSE(is_white(at(page, {x, mean_table_label_origin.y})));
+    for (int x : mean_table_column_x)
+        EXPECT_FALSE(is_white(at(page, {x, mean_table_label_origin.y})));
 }
 
 TEST(Resources, PageTwoHasTitledPictureRows) {

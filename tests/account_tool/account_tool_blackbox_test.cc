@@ -28,11 +28,14 @@ run_result_s run(std::vector<std::string> args) {
 // The shell's form of a value between single quotes, as the server writes it.
 std::string quoted(const std::string& value) {
     std::string out = "'";
-    for (char c : value) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : value)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
-run_result_s shell(const std::string& command_line) { return run_program({"/bin/sh", "-c", command_line}); }
+run_result_s shell(const std::string& command_line) {
+    return run_program({"/bin/sh", "-c", command_line});
+}
 
 // How the server reads a number from the lookup output: the first line holding the quoted
 // key, behind it blanks and colons skipped, then a decimal number; -1 when there is none.
@@ -41,14 +44,18 @@ int server_lookup(const std::string& output, const std::string& key) {
     size_t start = 0;
     while (start < output.size()) {
         size_t end = output.find('\n', start);
-        if (end == std::string::npos) end = output.size();
+        if (end == std::string::npos)
+            end = output.size();
         const std::string line = output.substr(start, end - start);
         start = end + 1;
         size_t at = line.find(needle);
-        if (at == std::string::npos) continue;
+        if (at == std::string::npos)
+            continue;
         at += needle.size();
-        while (at < line.size() && (line[at] == ' ' || line[at] == '\t' || line[at] == ':')) ++at;
-        if (at == line.size()) continue;
+        while (at < line.size() && (line[at] == ' ' || line[at] == '\t' || line[at] == ':'))
+            ++at;
+        if (at == line.size())
+            continue;
         return static_cast<int>(std::strtol(line.c_str() + at, nullptr, 10));
     }
     return -1;
@@ -61,7 +68,8 @@ struct row_s {
 
 std::string text_column(sqlite3_stmt* stmt, int i) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt, i))) : std::string();
+    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt, i)))
+                : std::string();
 }
 
 std::vector<row_s> stored_rows() {
@@ -69,13 +77,15 @@ std::vector<row_s> stored_rows() {
     sqlite3* db = nullptr;
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db,
-                           "SELECT user_name, password_hash, level, user_group, long_name, timeout, status,"
-                           " login_fail_cnt FROM accounts ORDER BY rowid",
-                           -1, &stmt, nullptr) == SQLITE_OK) {
+        sqlite3_prepare_v2(
+            db,
+            "SELECT user_name, password_hash, level, user_group, long_name, timeout, status,"
+            " login_fail_cnt FROM accounts ORDER BY rowid",
+            -1, &stmt, nullptr) == SQLITE_OK) {
         while (sqlite3_step(stmt) == SQLITE_ROW) {
-            rows.push_back({text_column(stmt, 0), text_column(stmt, 1), text_column(stmt, 2), text_column(stmt, 3),
-                            text_column(stmt, 4), sqlite3_column_int64(stmt, 5), sqlite3_column_int64(stmt, 6),
+            rows.push_back({text_column(stmt, 0), text_column(stmt, 1), text_column(stmt, 2),
+                            text_column(stmt, 3), text_column(stmt, 4),
+                            sqlite3_column_int64(stmt, 5), sqlite3_column_int64(stmt, 6),
                             sqlite3_column_int64(stmt, 7)});
         }
     }
@@ -93,7 +103,8 @@ bool hash_matches(const std::string& password, const std::string& hash) {
 class AccountTool : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::remove((db_path + suffix).c_str());
+        for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+            std::remove((db_path + suffix).c_str());
     }
 };
 
@@ -102,13 +113,16 @@ protected:
 TEST_F(AccountTool, ServesTheServersCommandLines) {
     const std::string q_tool = quoted(tool);
     // join: "'%s' %s '%s' '%s' %s --timeout=%d --group=%s --longname='%s'"
-    run_result_s r = shell(q_tool + " add_user " + quoted("alice") + " " + quoted("pa ss'wd") +
-                           " admin --timeout=30 --group=44454641554c54 --longname=" + quoted("Alice O'Brien"));
+    run_result_s r =
+        shell(q_tool + " add_user " + quoted("alice") + " " + quoted("pa ss'wd") +
+              " admin --timeout=30 --group=44454641554c54 --longname=" + quoted("Alice O'Brien"));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
 
-    auto lookup = [&](const char* key) { return server_lookup(shell(tool + " search_by_name 'alice'").out, key); };
+    auto lookup = [&](const char* key) {
+        return server_lookup(shell(tool + " search_by_name 'alice'").out, key);
+    };
     EXPECT_EQ(lookup("login_fail_cnt"), 0);
     EXPECT_EQ(lookup("status"), 1);
 
@@ -143,9 +157,10 @@ TEST_F(AccountTool, ServesTheServersCommandLines) {
 }
 
 TEST_F(AccountTool, PrintsTheAccountAsJsonOneMemberPerLine) {
-    ASSERT_EQ(
-        run({"add_user", "bob", "pw", "supervisor", "--timeout=-1", "--group=abc", "--longname=B \"Bo\""}).status,
-        0);
+    ASSERT_EQ(run({"add_user", "bob", "pw", "supervisor", "--timeout=-1", "--group=abc",
+                   "--longname=B \"Bo\""})
+                  .status,
+              0);
     ASSERT_EQ(run({"add_user", "carol", "pw", "user"}).status, 0);
     run_result_s r = run({"search_by_name", "bob"});
     EXPECT_EQ(r.status, 0);
@@ -161,7 +176,8 @@ TEST_F(AccountTool, PrintsTheAccountAsJsonOneMemberPerLine) {
               "  \"login_fail_cnt\": 0\n"
               "}\n");
     r = run({"search_by_name", "carol"});
-    EXPECT_NE(r.out.find("  \"long_name\": \"\",\n  \"level\": \"user\",\n  \"group\": \"\",\n  \"timeout\": 0,\n"),
+    EXPECT_NE(r.out.find("  \"long_name\": \"\",\n  \"level\": \"user\",\n  \"group\": \"\",\n  "
+                         "\"timeout\": 0,\n"),
               std::string::npos)
         << r.out;
 }
@@ -171,9 +187,16 @@ TEST_F(AccountTool, ExitStatusesTellTheOutcome) {
     const std::vector<row_s> before = stored_rows();
 
     const std::vector<std::vector<std::string>> usage = {
-        {}, {"version"}, {"add_user", "x", "pw"}, {"add_user", "x", "pw", "root"}, {"add_user", "", "pw", "user"},
-        {"add_user", "x", "pw", "user", "--timeout=soon"}, {"update_user", "dave"},
-        {"update_user", "dave", "--status=0", "--bogus=1"}, {"inc_login_fails"}, {"search_by_name", "dave", "x"},
+        {},
+        {"version"},
+        {"add_user", "x", "pw"},
+        {"add_user", "x", "pw", "root"},
+        {"add_user", "", "pw", "user"},
+        {"add_user", "x", "pw", "user", "--timeout=soon"},
+        {"update_user", "dave"},
+        {"update_user", "dave", "--status=0", "--bogus=1"},
+        {"inc_login_fails"},
+        {"search_by_name", "dave", "x"},
     };
     for (const auto& args : usage) {
         run_result_s r = run(args);
@@ -186,10 +209,11 @@ TEST_F(AccountTool, ExitStatusesTellTheOutcome) {
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "tessivane: user \"dave\" already exists\n");
 
-    for (const auto& args : std::vector<std::vector<std::string>>{{"update_user", "Dave", "--status=0"},
-                                                                   {"update_user", "eve", "--password=x"},
-                                                                   {"inc_login_fails", "dave "},
-                                                                   {"search_by_name", "eve"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"update_user", "Dave", "--status=0"},
+                                               {"update_user", "eve", "--password=x"},
+                                               {"inc_login_fails", "dave "},
+                                               {"search_by_name", "eve"}}) {
         r = run(args);
         EXPECT_EQ(r.status, 4) << args[1];
         EXPECT_EQ(r.out, "");
@@ -204,12 +228,13 @@ TEST_F(AccountTool, ExitStatusesTellTheOutcome) {
 
     ASSERT_TRUE(write_file(db_path, std::string(2048, 'x')));
     for (const auto& args : std::vector<std::vector<std::string>>{{"add_user", "f", "pw", "user"},
-                                                                   {"inc_login_fails", "dave"},
-                                                                   {"search_by_name", "dave"}}) {
+                                                                  {"inc_login_fails", "dave"},
+                                                                  {"search_by_name", "dave"}}) {
         r = run(args);
         EXPECT_EQ(r.status, 1) << args[0];
         EXPECT_EQ(r.out, "");
-        EXPECT_NE(r.err.find("tessivane: account store " + db_path + ": "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("tessivane: account store " + db_path + ": "), std::string::npos)
+            << r.err;
     }
     EXPECT_EQ(read_file(db_path), std::string(2048, 'x'));
 }
@@ -241,11 +266,21 @@ TEST_F(AccountTool, StoresPasswordsOnlyAsSaltedHashes) {
 
 TEST_F(AccountTool, StoresHostileArgumentsByteForByte) {
     const std::vector<std::string> values = {
-        "o'brien", "it''s", "a\"b\\c", "$(touch pwned)", "`touch pwned`", "x; rm -rf pwned", "two\nlines",
-        "\ttab\r", "--status=1", "\xc3\xa9\xff", std::string(5000, 'n') + "'",
+        "o'brien",
+        "it''s",
+        "a\"b\\c",
+        "$(touch pwned)",
+        "`touch pwned`",
+        "x; rm -rf pwned",
+        "two\nlines",
+        "\ttab\r",
+        "--status=1",
+        "\xc3\xa9\xff",
+        std::string(5000, 'n') + "'",
     };
     for (const std::string& v : values) {
-        run_result_s r = run({"add_user", v, v.substr(0, 511), "user", "--group=" + v, "--longname=" + v + v});
+        run_result_s r =
+            run({"add_user", v, v.substr(0, 511), "user", "--group=" + v, "--longname=" + v + v});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(run({"inc_login_fails", v}).status, 0);
     }
@@ -277,24 +312,30 @@ TEST_F(AccountTool, ParallelProcessesLoseNoUpdate) {
     for (int w = 0; w < workers; ++w) {
         threads.emplace_back([w, &statuses] {
             // Each worker also races the others to add one name, and adds one of its own.
-            statuses[w].push_back(run({"add_user", "race", "pw" + std::to_string(w), "user"}).status);
-            statuses[w].push_back(run({"add_user", "own" + std::to_string(w), "pw", "user"}).status);
+            statuses[w].push_back(
+                run({"add_user", "race", "pw" + std::to_string(w), "user"}).status);
+            statuses[w].push_back(
+                run({"add_user", "own" + std::to_string(w), "pw", "user"}).status);
             for (int i = 0; i < per_worker; ++i) {
                 statuses[w].push_back(run({"inc_login_fails", "shared"}).status);
-                statuses[w].push_back(run({"update_user", "shared", "--status=" + std::to_string(i)}).status);
+                statuses[w].push_back(
+                    run({"update_user", "shared", "--status=" + std::to_string(i)}).status);
                 statuses[w].push_back(run({"search_by_name", "shared"}).status);
             }
         });
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     int race_winners = 0;
     for (const auto& s : statuses) {
         ASSERT_EQ(s.size(), 2u + 3u * per_worker);
         race_winners += s[0] == 0;
         EXPECT_TRUE(s[0] == 0 || s[0] == 3) << s[0];
-        for (size_t i = 1; i < s.size(); ++i) EXPECT_EQ(s[i], 0) << i;
+        for (size_t i = 1; i < s.size(); ++i)
+            EXPECT_EQ(s[i], 0) << i;
     }
     EXPECT_EQ(race_winners, 1);
-    EXPECT_EQ(server_lookup(run({"search_by_name", "shared"}).out, "login_fail_cnt"), workers * per_worker);
+    EXPECT_EQ(server_lookup(run({"search_by_name", "shared"}).out, "login_fail_cnt"),
+              workers * per_worker);
     EXPECT_EQ(stored_rows().size(), 2u + workers);
 }

@@ -3,7 +3,8 @@
 #include <cstdio>
 
 json_object_s::json_object_s(std::initializer_list<std::pair<std::string, std::string>> texts) {
-    for (const auto& kv : texts) text(kv.first, kv.second);
+    for (const auto& kv : texts)
+        text(kv.first, kv.second);
 }
 
 json_object_s& json_object_s::text(const std::string& key, const std::string& value) {
@@ -36,7 +37,8 @@ std::string json_quoted(const std::string& s) {
             out += escaped;
             continue;
         }
-        if (c == '"' || c == '\\') out += '\\';
+        if (c == '"' || c == '\\')
+            out += '\\';
         out += static_cast<char>(c);
     }
     return out + "\"";

@@ -25,10 +25,18 @@ double now_s() {
 run_result_s run_program(const std::vector<std::string>& argv, const run_options_s& opt) {
     run_result_s r;
     int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0) return r;
-    if (pipe2(out, O_CLOEXEC) != 0) { close(in[0]); close(in[1]); return r; }
+    if (pipe2(in, O_CLOEXEC) != 0)
+        return r;
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        close(in[0]);
+        close(in[1]);
+        return r;
+    }
     if (pipe2(err, O_CLOEXEC) != 0) {
-        close(in[0]); close(in[1]); close(out[0]); close(out[1]);
+        close(in[0]);
+        close(in[1]);
+        close(out[0]);
+        close(out[1]);
         return r;
     }
     pid_t pid = fork();
@@ -36,11 +44,15 @@ run_result_s run_program(const std::vector<std::string>& argv, const run_options
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
-        for (const auto& name : opt.unset_env) unsetenv(name.c_str());
-        for (const auto& kv : opt.set_env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0) _exit(127);
+        for (const auto& name : opt.unset_env)
+            unsetenv(name.c_str());
+        for (const auto& kv : opt.set_env)
+            setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0)
+            _exit(127);
         std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
@@ -49,34 +61,48 @@ run_result_s run_program(const std::vector<std::string>& argv, const run_options
     close(out[1]);
     close(err[1]);
     if (pid < 0) {
-        close(in[1]); close(out[0]); close(err[0]);
+        close(in[1]);
+        close(out[0]);
+        close(err[0]);
         return r;
     }
     signal(SIGPIPE, SIG_IGN);
     size_t written = 0;
     int in_fd = in[1];
-    if (opt.input.empty()) { close(in_fd); in_fd = -1; }
+    if (opt.input.empty()) {
+        close(in_fd);
+        in_fd = -1;
+    }
     bool out_open = true, err_open = true;
     const double deadline = now_s() + opt.timeout_s;
     while (out_open || err_open) {
         pollfd fds[3];
         int n = 0;
-        if (out_open) fds[n++] = {out[0], POLLIN, 0};
-        if (err_open) fds[n++] = {err[0], POLLIN, 0};
-        if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
+        if (out_open)
+            fds[n++] = {out[0], POLLIN, 0};
+        if (err_open)
+            fds[n++] = {err[0], POLLIN, 0};
+        if (in_fd >= 0)
+            fds[n++] = {in_fd, POLLOUT, 0};
         double left = deadline - now_s();
         if (left <= 0) {
             kill(pid, SIGKILL);
             r.timed_out = true;
             break;
         }
-        if (poll(fds, n, static_cast<int>(left * 1000) + 1) < 0) continue;
+        if (poll(fds, n, static_cast<int>(left * 1000) + 1) < 0)
+            continue;
         for (int i = 0; i < n; ++i) {
-            if (fds[i].revents == 0) continue;
+            if (fds[i].revents == 0)
+                continue;
             if (fds[i].fd == in_fd) {
                 ssize_t w = write(in_fd, opt.input.data() + written, opt.input.size() - written);
-                if (w > 0) written += static_cast<size_t>(w);
-                if (w < 0 || written == opt.input.size()) { close(in_fd); in_fd = -1; }
+                if (w > 0)
+                    written += static_cast<size_t>(w);
+                if (w < 0 || written == opt.input.size()) {
+                    close(in_fd);
+                    in_fd = -1;
+                }
                 continue;
             }
             char buf[65536];
@@ -89,14 +115,17 @@ run_result_s run_program(const std::vector<std::string>& argv, const run_options
             }
         }
     }
-    if (in_fd >= 0) close(in_fd);
+    if (in_fd >= 0)
+        close(in_fd);
     close(out[0]);
     close(err[0]);
     int st = 0;
     while (waitpid(pid, &st, 0) < 0) {
     }
-    if (WIFEXITED(st)) r.status = WEXITSTATUS(st);
-    if (WIFSIGNALED(st)) r.signal = WTERMSIG(st);
+    if (WIFEXITED(st))
+        r.status = WEXITSTATUS(st);
+    if (WIFSIGNALED(st))
+        r.signal = WTERMSIG(st);
     return r;
 }
 

@@ -9,17 +9,17 @@
 struct run_result_s {
     std::string out;
     std::string err;
-    int status = -1;       // exit status 0..255, or -1 when the child did not exit normally
-    int signal = 0;        // terminating signal, 0 when it exited
+    int status = -1;  // exit status 0..255, or -1 when the child did not exit normally
+    int signal = 0;   // terminating signal, 0 when it exited
     bool timed_out = false;
 };
 
 struct run_options_s {
     std::vector<std::pair<std::string, std::string>> set_env;  // added or replaced
     std::vector<std::string> unset_env;
-    std::string input;         // written to standard input, then closed
-    std::string cwd;           // empty: the test's own
-    double timeout_s = 60.0;   // the child is killed after this
+    std::string input;        // written to standard input, then closed
+    std::string cwd;          // empty: the test's own
+    double timeout_s = 60.0;  // the child is killed after this
 };
 
 // argv[0] is the program path. Never throws; a failure to start shows as status 127.

@@ -13,7 +13,8 @@ scratch_dir_s::scratch_dir_s(const std::string& prefix) {
     // Parameterised tests are named "Name/0": keep the name a single folder.
     std::string name = info ? info->name() : "outside_a_test";
     for (char& c : name) {
-        if (c == '/') c = '_';
+        if (c == '/')
+            c = '_';
     }
     path_ = ::testing::TempDir() + prefix + "_" + name + "_" + std::to_string(getpid());
     ok_ = fresh_dir(path_);

@@ -20,13 +20,16 @@ bool failing(const char* step) {
     return which && strcmp(which, step) == 0;
 }
 
-bool temporary_name(const char* path) { return path && strstr(path, "/.sealprint-") != nullptr; }
+bool temporary_name(const char* path) {
+    return path && strstr(path, "/.sealprint-") != nullptr;
+}
 
 bool temporary_fd(int fd) {
     char link[64], target[4096];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     const ssize_t n = readlink(link, target, sizeof target - 1);
-    if (n <= 0) return false;
+    if (n <= 0)
+        return false;
     target[n] = '\0';
     return temporary_name(target);
 }
@@ -45,7 +48,8 @@ extern "C" int fchmod(int fd, mode_t mode) {
             errno = EPERM;
             return -1;
         }
-        if (failing("fchmod_ignored")) return 0;
+        if (failing("fchmod_ignored"))
+            return 0;
     }
     return real(fd, mode);
 }

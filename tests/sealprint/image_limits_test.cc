@@ -18,7 +18,8 @@ int camera_pictures(const std::string& pdf) {
     std::istringstream list(shell_output("pdfimages -f 1 -l 1 -list '" + pdf + "'"));
     static const std::regex picture(R"(\s*1\s+\d+\s+image\s+1124\s+899\s.*)");
     int n = 0;
-    for (std::string line; std::getline(list, line);) n += std::regex_match(line, picture);
+    for (std::string line; std::getline(list, line);)
+        n += std::regex_match(line, picture);
     return n;
 }
 
@@ -52,8 +53,8 @@ INSTANTIATE_TEST_SUITE_P(, OversizedTag,
                                            declared_s{"Taller16385", 4, 16385},
                                            declared_s{"Over64MPixels", 8193, 8192}),
                          [](const ::testing::TestParamInfo<declared_s>& info) {
-                             return std::string(info.param.name);
-                         });
+    return std::string(info.param.name);
+});
 
 TEST_F(SealprintTest, TagImagesWithinTheLimitsAreDrawn) {
     // The largest square the pixel limit allows, declared but not held: the header passes, the

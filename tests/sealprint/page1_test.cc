@@ -151,7 +151,8 @@ TEST_F(Page1, SignatureRowsFollowTheLevel) {
     const page_s p = page("r");
     EXPECT_EQ(lines_from(p, kSignatureLabels),
               (std::vector<std::string>{"Creator", "Reviewer", "Approver"}));
-    for (const shown_text_s& t : p.texts) EXPECT_NE(t.font, "Times-Italic") << t.text;
+    for (const shown_text_s& t : p.texts)
+        EXPECT_NE(t.font, "Times-Italic") << t.text;
 }
 
 TEST_F(Page1, ValuesMissingFromALaterResultKeepThePreviousOnes) {
@@ -188,7 +189,8 @@ std::ostream& operator<<(std::ostream& out, const piece_s& p) {
 
 std::vector<piece_s> pieces(const page_s& page, point_s at) {
     std::vector<piece_s> found;
-    for (const shown_text_s& t : pieces_at(page, at)) found.push_back({t.text, t.font});
+    for (const shown_text_s& t : pieces_at(page, at))
+        found.push_back({t.text, t.font});
     return found;
 }
 
@@ -226,39 +228,57 @@ TEST_F(Page1, PanelsShowTheLinesOfEachModeAndMethod) {
         std::vector<std::string> lines;
     };
     const panel_lines_s expected[] = {
-        {"bf_total", bf_total, kSettingsPanel,
-         {"Slide type : 1 channel slide", "Counted chamber area : Full", "Autofocused counting : On",
-          "Autofocus upon slide insertion : Off"}},
-        {"bf_total", bf_total, kProtocolPanel,
+        {"bf_total",
+         bf_total,
+         kSettingsPanel,
+         {"Slide type : 1 channel slide", "Counted chamber area : Full",
+          "Autofocused counting : On", "Autofocus upon slide insertion : Off"}},
+        {"bf_total",
+         bf_total,
+         kProtocolPanel,
          {"Protocol name : P1", "Min. search size : 4 μm", "Max. search size : 50 μm",
           "Cell detection sensitivity : 5", "Noise reduction : 4", "Dilution factor : 2",
           "Size gating : 8  ≤  x  < 30 μm"}},
-        {"bf_total", bf_total, kResultsPanel,
+        {"bf_total",
+         bf_total,
+         kResultsPanel,
          {"Total cell concentration : 9.65e5 cells/mL", "Average cell size : 11.8 μm",
           "Total cell number : 1158"}},
-        {"bf_live", bf_live, kSettingsPanel,
+        {"bf_live",
+         bf_live,
+         kSettingsPanel,
          {"Slide type : 3 channel slide", "Counted chamber area : Full", "Combine result : Off",
           "Autofocused counting : On", "Autofocus offset : 3",
           "Autofocus upon slide insertion : Off"}},
-        {"bf_live", bf_live, kProtocolPanel,
+        {"bf_live",
+         bf_live,
+         kProtocolPanel,
          {"Protocol name : P1", "Min. search size : 4 μm", "Max. search size : 50 μm",
           "Cell detection sensitivity : 5", "Live cell sensitivity : 7", "Noise reduction : 4",
           "Dilution factor : 2", "Size gating :"}},
-        {"bf_live", bf_live, kResultsPanel,
+        {"bf_live",
+         bf_live,
+         kResultsPanel,
          {"Total cell concentration : 9.65e5 cells/mL", "Live cell concentration : 9.0e5 cells/mL",
           "Dead cell concentration : 6.5e4 cells/mL", "Viability : 93.3 %",
           "Average cell size : 11.8 μm", "Total cell number : 1158", "Live cell number : 1080",
           "Dead cell number : 78"}},
-        {"fl_cells", fl_cells, kSettingsPanel,
+        {"fl_cells",
+         fl_cells,
+         kSettingsPanel,
          {"Slide type : 1 channel slide", "Counted chamber area : Full",
           "Autofocusing channel in FL : GF", "Autofocused counting : On", "Autofocus offset : 3",
           "Autofocus upon slide insertion : Off"}},
-        {"fl_cells", fl_cells, kProtocolPanel,
+        {"fl_cells",
+         fl_cells,
+         kProtocolPanel,
          {"Protocol name : P1", "GF exposure level : 3", "RF exposure level : 6",
           "Cell size calculation : On", "Min. cell size : 0 μm", "Max. cell size : 45 μm",
           "GF threshold level : 31", "RF threshold level : 36", "Dilution factor : 2",
           "Size gating : 5 ~ 40 μm"}},
-        {"fl_other", fl_other, kProtocolPanel,
+        {"fl_other",
+         fl_other,
+         kProtocolPanel,
          {"Protocol name : P1", "GF exposure level : 3", "RF exposure level : 6",
           "Min. search size : 4 μm", "Max. search size : 50 μm", "Declumping sensitivity : 8",
           "Min. FL intensity : 25", "Min. roundness : 55", "Dilution factor : 2",
@@ -485,7 +505,8 @@ TEST_F(Page1, PicturesLandInTheirFrames) {
     auto yellow_near = [&](double zx, double zy) {
         for (int d = -3; d <= 3; ++d) {
             const page_pixels_s::rgb_s p = inset.at(zoom.x + zx * sx + d, top - zy * sy);
-            if (p.r > 90 && p.g > 150 && p.b < 100) return true;  // green has no red
+            if (p.r > 90 && p.g > 150 && p.b < 100)
+                return true;  // green has no red
         }
         return false;
     };
@@ -504,7 +525,8 @@ TEST_F(Page1, ReportFolderIconReplacesTheBuiltInLogo) {
     ASSERT_EQ(run().status, 0);
     const page_pixels_s page = render_page(pdf("r"), 1, {}, 50);
     const box_s& logo = kLogo;
-    for (const auto& [x, y] : {std::pair{logo.x + 12, logo.y + 12}, {logo.x + 80, logo.y + 80},
+    for (const auto& [x, y] : {std::pair{logo.x + 12, logo.y + 12},
+                               {logo.x + 80, logo.y + 80},
                                {logo.x + logo.w - 12, logo.y + logo.h - 12}})
         EXPECT_TRUE(is(page.at(x, y), magenta)) << x << "," << y << ": " << str(page.at(x, y));
     EXPECT_FALSE(is(page.at(logo.x - 20, logo.y + 80), magenta));

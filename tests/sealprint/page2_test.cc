@@ -17,7 +17,8 @@ std::vector<int> bell(int centre, int peak) {
     std::vector<int> bins(91, 0);
     for (int i = 0; i < 91; ++i) {
         const int d = i - centre;
-        if (d * d < 30) bins[i] = peak - 3 * d * d;
+        if (d * d < 30)
+            bins[i] = peak - 3 * d * d;
     }
     return bins;
 }
@@ -54,7 +55,9 @@ page_pixels_s box_pixels(const std::string& pdf, int column, double row_y) {
 using rgb_s = page_pixels_s::rgb_s;
 
 // Within 16 of `c` on every channel: the inside of a bar, not the blend at its edges.
-bool near(const rgb_s& p, const rgb_s& c) { return near(p, c, 16); }
+bool near(const rgb_s& p, const rgb_s& c) {
+    return near(p, c, 16);
+}
 
 int count_near(const page_pixels_s& pixels, const rgb_s& c) {
     int n = 0;
@@ -96,7 +99,8 @@ int pictures_listed(const std::string& pdf) {
     int n = 0;
     std::istringstream list(shell_output("pdfimages -f 2 -l 2 -list '" + pdf + "'"));
     static const std::regex picture(R"(\s*2\s+\d+\s+image\s+728\s+518\s+rgb\s+3\s+8\s.*)");
-    for (std::string line; std::getline(list, line);) n += std::regex_match(line, picture);
+    for (std::string line; std::getline(list, line);)
+        n += std::regex_match(line, picture);
     return n;
 }
 
@@ -139,12 +143,10 @@ TEST_P(TotalCounting, DrawsTheTotalInOrangeTwiceAndTheClusterGraph) {
 }
 
 // The method decides, not the counting mode: fluorescence shows the orange totals too.
-INSTANTIATE_TEST_SUITE_P(, TotalCounting,
-                         ::testing::Values(kBrightField, kFluorescence),
+INSTANTIATE_TEST_SUITE_P(, TotalCounting, ::testing::Values(kBrightField, kFluorescence),
                          [](const ::testing::TestParamInfo<const char*>& info) {
-                             return std::string(info.param).substr(0, 2) == "Br" ? "BrightField"
-                                                                                 : "Fluorescence";
-                         });
+    return std::string(info.param).substr(0, 2) == "Br" ? "BrightField" : "Fluorescence";
+});
 
 TEST_F(SealprintPage2, ViabilityDrawsSevenPicturesLiveGreenDeadRed) {
     run_result_s ran = run(histograms(kFluorescence), kFluorescence);
@@ -192,7 +194,8 @@ TEST_F(SealprintPage2, DoubledCommaAndNonNumberKeepEveryBinInPlace) {
     int n = 0;
     for (int row = 0; row < px.height; ++row) {
         for (int column = 0; column < px.width; ++column) {
-            if (!near(px.pixel(column, row), kGreen)) continue;
+            if (!near(px.pixel(column, row), kGreen))
+                continue;
             sum += column + kInset + 0.5;
             ++n;
         }
@@ -207,7 +210,9 @@ struct size_case_s {
     int total, live, dead, cluster;
 };
 
-void PrintTo(const size_case_s& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const size_case_s& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class HistogramSizes : public SealprintPage2, public ::testing::WithParamInterface<size_case_s> {};
 
@@ -228,7 +233,8 @@ TEST_P(HistogramSizes, FailTheResultAndKeepTheInstrumentPdf) {
 
 INSTANTIATE_TEST_SUITE_P(
     , HistogramSizes,
-    ::testing::Values(size_case_s{"Live90EvenForTotalCounting", "Total cell counting", 91, 90, 91, 9},
+    ::testing::Values(size_case_s{"Live90EvenForTotalCounting", "Total cell counting", 91, 90, 91,
+                                  9},
                       size_case_s{"Cluster10", "Cell lines & Primary cells", 91, 91, 91, 10},
                       size_case_s{"Cluster8", "Total cell counting", 91, 91, 91, 8},
                       size_case_s{"Dead92", "Cell lines & Primary cells", 91, 91, 92, 9},
@@ -256,7 +262,8 @@ TEST_F(SealprintPage2, SharedBlocksRepeatPageOneExactly) {
     std::vector<std::string> page1_shared;
     for (const std::string& object : page1) {
         for (const std::string& origin : shared_origins) {
-            if (origin_of(object) == origin) page1_shared.push_back(object);
+            if (origin_of(object) == origin)
+                page1_shared.push_back(object);
         }
     }
     EXPECT_EQ(page2.size(), shared_origins.size());

@@ -57,13 +57,15 @@ struct font_s {
 std::string object_text(const std::string& qdf, const std::string& number) {
     const std::string head = "\n" + number + " 0 obj\n";
     const size_t at = qdf.find(head);
-    if (at == std::string::npos) return "";
+    if (at == std::string::npos)
+        return "";
     return qdf.substr(at, qdf.find("endobj", at) - at);
 }
 
 std::string name_after(const std::string& text, const std::string& key) {
     const size_t at = text.find(key + " /");
-    if (at == std::string::npos) return "";
+    if (at == std::string::npos)
+        return "";
     const size_t start = at + key.size() + 2;
     size_t end = start;
     while (end < text.size() && !isspace(static_cast<unsigned char>(text[end])) &&
@@ -76,7 +78,8 @@ std::string name_after(const std::string& text, const std::string& key) {
 std::map<std::string, font_s> page_fonts(const std::string& qdf, const std::string& page_object) {
     std::map<std::string, font_s> fonts;
     const size_t start = page_object.find("/Font <<");
-    if (start == std::string::npos) return fonts;
+    if (start == std::string::npos)
+        return fonts;
     std::istringstream entries(
         page_object.substr(start + 8, page_object.find(">>", start) - start - 8));
     std::string name, number, generation, ref;
@@ -86,7 +89,8 @@ std::map<std::string, font_s> page_fonts(const std::string& qdf, const std::stri
         font.base = name_after(object, "/BaseFont");
         // Embedded faces carry a six-letter subset tag: "ABCDEF+FreeSerif".
         const size_t plus = font.base.find('+');
-        if (plus == 6) font.base = font.base.substr(7);
+        if (plus == 6)
+            font.base = font.base.substr(7);
         font.two_byte = name_after(object, "/Subtype") == "Type0";
         font.object = number;
         fonts[name.substr(1)] = font;
@@ -108,35 +112,37 @@ std::string read_literal(const std::string& s, size_t& i) {
         if (c == '\\' && i < s.size()) {
             char e = s[i++];
             switch (e) {
-                case 'n':
-                    out += '\n';
-                    break;
-                case 'r':
-                    out += '\r';
-                    break;
-                case 't':
-                    out += '\t';
-                    break;
-                case 'b':
-                    out += '\b';
-                    break;
-                case 'f':
-                    out += '\f';
-                    break;
-                default:
-                    if (e >= '0' && e <= '7') {
-                        int code = e - '0';
-                        for (int k = 0; k < 2 && i < s.size() && s[i] >= '0' && s[i] <= '7'; ++k)
-                            code = code * 8 + (s[i++] - '0');
-                        out += static_cast<char>(code);
-                    } else {
-                        out += e;
-                    }
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            default:
+                if (e >= '0' && e <= '7') {
+                    int code = e - '0';
+                    for (int k = 0; k < 2 && i < s.size() && s[i] >= '0' && s[i] <= '7'; ++k)
+                        code = code * 8 + (s[i++] - '0');
+                    out += static_cast<char>(code);
+                } else {
+                    out += e;
+                }
             }
             continue;
         }
-        if (c == '(') ++depth;
-        if (c == ')' && --depth == 0) break;
+        if (c == '(')
+            ++depth;
+        if (c == ')' && --depth == 0)
+            break;
         out += c;
     }
     return out;
@@ -168,7 +174,8 @@ std::vector<token_s> tokenize(const std::string& s) {
             while (end < s.size() && !isspace(static_cast<unsigned char>(s[end])) &&
                    std::string("/[]<>()").find(s[end]) == std::string::npos)
                 ++end;
-            if (end == i) end = i + 1;
+            if (end == i)
+                end = i + 1;
             const std::string word = s.substr(i, end - i);
             const bool numeric = word.find_first_not_of("+-.0123456789") == std::string::npos;
             tokens.push_back({numeric ? token_s::number : token_s::op, word});
@@ -214,8 +221,10 @@ std::vector<std::string> text_objects(const std::string& content,
             objects.push_back(now.font + "\n" + now.colour + "\n");
             in_text = true;
         }
-        if (in_text) objects.back() += line + "\n";
-        if (line == "ET") in_text = false;
+        if (in_text)
+            objects.back() += line + "\n";
+        if (line == "ET")
+            in_text = false;
     }
     return objects;
 }
@@ -278,7 +287,8 @@ page_s read_page(const std::string& pdf, int n) {
                                          : latin1_to_utf8(s.text);
             page.texts.push_back({text, state.font.base, state.size, line_x, line_y, state.fill});
         } else if (op == "cm" && operands.size() == 6) {
-            for (int k = 0; k < 6; ++k) matrix[k] = num(operands, k);
+            for (int k = 0; k < 6; ++k)
+                matrix[k] = num(operands, k);
         } else if (op == "Do") {
             page.images.push_back({matrix[4], matrix[5], matrix[0], matrix[3]});
         } else if (op == "q") {
@@ -295,14 +305,16 @@ page_s read_page(const std::string& pdf, int n) {
 std::vector<shown_text_s> pieces_at(const page_s& page, point_s at) {
     std::vector<shown_text_s> pieces;
     for (const shown_text_s& t : page.texts) {
-        if (std::fabs(t.x - at.x) < 0.01 && std::fabs(t.y - at.y) < 0.01) pieces.push_back(t);
+        if (std::fabs(t.x - at.x) < 0.01 && std::fabs(t.y - at.y) < 0.01)
+            pieces.push_back(t);
     }
     return pieces;
 }
 
 std::string line_at(const page_s& page, point_s at) {
     std::string line;
-    for (const shown_text_s& t : pieces_at(page, at)) line += t.text;
+    for (const shown_text_s& t : pieces_at(page, at))
+        line += t.text;
     return line;
 }
 
@@ -325,16 +337,19 @@ page_pixels_s::rgb_s page_pixels_s::at(double x, double y) const {
 }
 
 page_pixels_s::rgb_s page_pixels_s::pixel(int column, int row) const {
-    if (column < 0 || row < 0 || column >= width || row >= height) return {};
+    if (column < 0 || row < 0 || column >= width || row >= height)
+        return {};
     const size_t i = (static_cast<size_t>(row) * width + column) * 3;
-    if (i + 2 >= data.size()) return {};
+    if (i + 2 >= data.size())
+        return {};
     return {static_cast<unsigned char>(data[i]), static_cast<unsigned char>(data[i + 1]),
             static_cast<unsigned char>(data[i + 2])};
 }
 
 page_pixels_s render_page(const std::string& pdf, int n, const box_s& box, int dpi) {
     page_pixels_s pixels;
-    if (n < 1 || n > 2) return pixels;
+    if (n < 1 || n > 2)
+        return pixels;
     const double page_height = kPageHeight[n];
     pixels.dpi = dpi;
     pixels.top = page_height;
@@ -354,14 +369,16 @@ page_pixels_s render_page(const std::string& pdf, int n, const box_s& box, int d
     }
     argv.push_back(pdf);  // no output name: the picture comes on standard output
     const run_result_s r = run_program(argv);
-    if (r.status != 0) return pixels;
+    if (r.status != 0)
+        return pixels;
     const std::string& ppm = r.out;
     // "P6", width, height, maximum value, one blank, then the rows.
     std::istringstream header(ppm);
     std::string magic;
     int max_value = 0;
     header >> magic >> pixels.width >> pixels.height >> max_value;
-    if (magic != "P6" || max_value != 255) return {};
+    if (magic != "P6" || max_value != 255)
+        return {};
     const std::streamoff data_at = static_cast<std::streamoff>(header.tellg()) + 1;
     pixels.data = ppm.substr(static_cast<size_t>(data_at));
     return pixels;

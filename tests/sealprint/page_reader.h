@@ -28,7 +28,7 @@ struct page_s {
     // ("font#8 34 Tf"), so that the text objects of two pages of one document compare.
     std::vector<std::string> text_objects;
     std::string content;  // the content stream as written
-    std::string error;  // empty when the page was read
+    std::string error;    // empty when the page was read
 };
 
 // Page `n` (from 1) of `pdf`.

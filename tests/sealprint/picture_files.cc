@@ -14,14 +14,16 @@ void put32le(std::string& s, uint32_t v) {
     put16le(s, v >> 16);
 }
 void put32be(std::string& s, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) s += static_cast<char>((v >> shift) & 0xFF);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        s += static_cast<char>((v >> shift) & 0xFF);
 }
 
 uint32_t crc32(const std::string& bytes) {
     uint32_t crc = 0xFFFFFFFFu;
     for (unsigned char c : bytes) {
         crc ^= c;
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
     }
     return ~crc;
 }
@@ -82,7 +84,8 @@ std::string tiff_rgb(int width, int height, const painter_f& paint) {
         }
     }
     put32le(tiff, 0);  // no further image
-    for (int k = 0; k < 3; ++k) put16le(tiff, 8);
+    for (int k = 0; k < 3; ++k)
+        put16le(tiff, 8);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const pixel_s p = paint(x, y);
@@ -134,10 +137,17 @@ std::string tiff_declaring(uint32_t width, uint32_t height) {
     const unsigned count = 9;
     const uint32_t data_at = 8 + 2 + count * 12 + 4;
     const entry_s entries[count] = {
-        {256, 4, width},  {257, 4, height}, {258, 3, 8},       {259, 3, 1},
-        {262, 3, 1},      {273, 4, data_at}, {277, 3, 1},      {278, 4, height},
-        {279, 4, static_cast<uint32_t>(uint64_t(width) * height > 0xFFFFFFFFu ? 0xFFFFFFFFu
-                                                                              : width * height)},
+        {256, 4, width},
+        {257, 4, height},
+        {258, 3, 8},
+        {259, 3, 1},
+        {262, 3, 1},
+        {273, 4, data_at},
+        {277, 3, 1},
+        {278, 4, height},
+        {279, 4,
+         static_cast<uint32_t>(uint64_t(width) * height > 0xFFFFFFFFu ? 0xFFFFFFFFu
+                                                                      : width * height)},
     };
     std::string t = "II";
     put16le(t, 42);

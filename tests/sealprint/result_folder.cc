@@ -32,7 +32,8 @@ std::string counts(int n, int value) {
 
 std::string join(const std::vector<int>& counts) {
     std::string text;
-    for (size_t i = 0; i < counts.size(); ++i) text += (i ? "," : "") + std::to_string(counts[i]);
+    for (size_t i = 0; i < counts.size(); ++i)
+        text += (i ? "," : "") + std::to_string(counts[i]);
     return text;
 }
 
@@ -95,7 +96,8 @@ result_file_s::result_file_s() {
 
 result_file_s& result_file_s::set(const std::string& key, const std::string& value) {
     for (line_s& line : lines_) {
-        if (line.key == key) line.value = value;
+        if (line.key == key)
+            line.value = value;
     }
     return *this;
 }
@@ -112,7 +114,8 @@ std::string result_file_s::csv() const {
     for (int section = 0; section <= kVolume; ++section) {
         std::string lines;
         for (const line_s& line : lines_) {
-            if (line.section != section) continue;
+            if (line.section != section)
+                continue;
             if (section == kVolume) {
                 lines += line.value + "\n";
             } else if (line.key == "Counting mode") {
@@ -123,8 +126,10 @@ std::string result_file_s::csv() const {
                 lines += line.key + "," + line.value + "\n";
             }
         }
-        if (lines.empty()) continue;
-        if (!text.empty()) text += "\n";  // a blank line between sections
+        if (lines.empty())
+            continue;
+        if (!text.empty())
+            text += "\n";  // a blank line between sections
         text += std::string(kSections[section][0]) + "\n" + kSections[section][1] + "\n" + lines;
     }
     return text;

@@ -41,8 +41,8 @@ struct camera_images_s {
     // file is empty: a tag image that does not decode leaves its frames on page 1 empty.
     bool pictures = true;
 };
-extern const camera_images_s kBrightFieldImages;   // raw bright field, tag
-extern const camera_images_s kFluorescenceImages;  // raw bright field, green, red, tag of all
+extern const camera_images_s kBrightFieldImages;       // raw bright field, tag
+extern const camera_images_s kFluorescenceImages;      // raw bright field, green, red, tag of all
 extern const camera_images_s kEmptyBrightFieldImages;  // the same names, every file empty
 
 // A 1280 × 960 tag image: blue, its central quarter (the part the zoom enlarges) green.

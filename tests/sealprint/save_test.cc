@@ -36,7 +36,8 @@ std::vector<std::string> names_in(const std::string& dir) {
 // A process id that no process has: a child that has already been reaped.
 pid_t dead_pid() {
     const pid_t child = fork();
-    if (child == 0) _exit(0);
+    if (child == 0)
+        _exit(0);
     waitpid(child, nullptr, 0);
     return child;
 }
@@ -53,10 +54,11 @@ TEST_F(SealprintSave, LinksPlantedAtPredictableNamesAreNeverFollowed) {
     ASSERT_TRUE(write_file(victim, "not to be written\n"));
     // Names derived from the process id, the PDF's name or a fixed pattern.
     const std::vector<std::string> planted = {".sealprint-$$.tmp", ".sealprint-$$-XXXXXX",
-                                              ".sealprint-$$", "r1.pdf.tmp", ".r1.pdf.tmp",
-                                              ".sealprint.tmp"};
+                                              ".sealprint-$$",     "r1.pdf.tmp",
+                                              ".r1.pdf.tmp",       ".sealprint.tmp"};
     std::string script = "cd '" + r.folder + "' || exit 99";
-    for (const std::string& name : planted) script += "\nln -s '" + victim + "' \"" + name + "\"";
+    for (const std::string& name : planted)
+        script += "\nln -s '" + victim + "' \"" + name + "\"";
     run_result_s ran = run_sealprint(job_args(dir_), true, shell_then_job(script));
     ASSERT_EQ(ran.status, 0) << ran.out;
 
@@ -98,8 +100,8 @@ TEST_P(SaveFault, LeavesTheInstrumentPdfAndNoTemporaryFile) {
     EXPECT_EQ(ran.status, 255) << ran.out;
     const std::vector<std::string> lines = lines_of(ran.out);
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2], "ERROR: error_no=0x1016, detail_no=" +
-                                           std::to_string(GetParam().detail));
+    EXPECT_EQ(lines[lines.size() - 2],
+              "ERROR: error_no=0x1016, detail_no=" + std::to_string(GetParam().detail));
     EXPECT_EQ(lines.back(), "[Error] Generate PDF fail !!! : " + r.pdf + ", (4118)0x1016 ");
     EXPECT_EQ(read_file(r.pdf), kInstrumentPdf);
     struct stat st;
@@ -113,8 +115,8 @@ INSTANTIATE_TEST_SUITE_P(, SaveFault,
                                            fault_case_s{"ChmodIgnored", "fchmod_ignored", EPERM},
                                            fault_case_s{"RenameFails", "rename", EXDEV}),
                          [](const ::testing::TestParamInfo<fault_case_s>& info) {
-                             return std::string(info.param.name);
-                         });
+    return std::string(info.param.name);
+});
 
 TEST_F(SealprintSave, ReportKeepsThePermissionBitsOfTheInstrumentPdf) {
     const result_paths_s r = add_bright_field_result(dir_ + "/r1", "r1");

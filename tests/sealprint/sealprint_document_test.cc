@@ -33,17 +33,22 @@ TEST_F(SealprintDocument, SamplesBecomeTwoPageA4ReportsWithEmbeddedFonts) {
         EXPECT_NE(info.find("Pages:           2\n"), std::string::npos) << info;
         // Page 1 is set to A4, page 2 keeps the library's default (595 x 841 pt), also A4.
         EXPECT_NE(info.find("Page    1 size:  595.276 x 841.89 pts (A4)\nPage    1 rot:   0\n"),
-                  std::string::npos) << info;
+                  std::string::npos)
+            << info;
         EXPECT_NE(info.find("Page    2 size:  595 x 841 pts (A4)\nPage    2 rot:   0\n"),
-                  std::string::npos) << info;
+                  std::string::npos)
+            << info;
         // Both pages draw in 1/300 inch units.
-        const std::string content = shell_output("qpdf --qdf --object-streams=disable '" + pdf + "' -");
+        const std::string content =
+            shell_output("qpdf --qdf --object-streams=disable '" + pdf + "' -");
         EXPECT_EQ(count_of(content, "0.24 0 0 0.24 0 0 cm\n"), 2) << pdf;
         // The two TrueType files are embedded under the names they register with.
         const std::string raw = read_file(pdf);
         EXPECT_EQ(count_of(raw, "/FontFile2 "), 2) << pdf;
-        EXPECT_TRUE(std::regex_search(raw, std::regex(R"(/FontName /[A-Z]{6}\+FreeSerif\n)"))) << pdf;
-        EXPECT_TRUE(std::regex_search(raw, std::regex(R"(/FontName /[A-Z]{6}\+LiberationSans\n)"))) << pdf;
+        EXPECT_TRUE(std::regex_search(raw, std::regex(R"(/FontName /[A-Z]{6}\+FreeSerif\n)")))
+            << pdf;
+        EXPECT_TRUE(std::regex_search(raw, std::regex(R"(/FontName /[A-Z]{6}\+LiberationSans\n)")))
+            << pdf;
         // Pages list the faces they use: FreeSerif for every "μ", the Arial face only for the
         // "≤" of the bright-field sample's gating.
         const std::string fonts = shell_output("pdffonts '" + pdf + "' 2>/dev/null");

@@ -26,22 +26,68 @@ const char* const kSuccess =
 
 // Every lookup of a result, in the order the job logs them.
 const char* const kKeys[] = {
-    "Date", "Security", "User", "Device name", "File name", "Reanalysis", "Counting mode",
-    "Serial number", "Firmware version", "Software version", "Slide type", "Counted chamber area",
-    "Combine result", "Autofocusing channel in FL", "Autofocused counting", "Autofocus offset",
-    "Autofocus upon slide insertion", "Last calibration", "Calibration setting", "Calibration value",
-    "Pixel shift", "Protocol name", "Min. search size", "Max. search size", "Min. cell size",
-    "Max. cell size", "Cell detection sensitivity", "Live cell sensitivity", "Noise reduction",
-    "Dilution factor", "GF exposure level", "RF exposure level", "GF threshold level",
-    "RF threshold level", "Cell size calculation", "Declumping sensitivity", "Min. FL intensity",
-    "Min. roundness", "Size gating", "[Total cell]", "[Live cell]", "[Dead cell]", "Viability",
-    "Avg. size", "Total cell number", "Live cell number", "Dead cell number", "Total Histogram",
-    "Live Histogram", "Dead Histogram", "Cluster Histogram", "Total Histogram", "Live Histogram",
-    "Dead Histogram", "Cluster Histogram", "-",
+    "Date",
+    "Security",
+    "User",
+    "Device name",
+    "File name",
+    "Reanalysis",
+    "Counting mode",
+    "Serial number",
+    "Firmware version",
+    "Software version",
+    "Slide type",
+    "Counted chamber area",
+    "Combine result",
+    "Autofocusing channel in FL",
+    "Autofocused counting",
+    "Autofocus offset",
+    "Autofocus upon slide insertion",
+    "Last calibration",
+    "Calibration setting",
+    "Calibration value",
+    "Pixel shift",
+    "Protocol name",
+    "Min. search size",
+    "Max. search size",
+    "Min. cell size",
+    "Max. cell size",
+    "Cell detection sensitivity",
+    "Live cell sensitivity",
+    "Noise reduction",
+    "Dilution factor",
+    "GF exposure level",
+    "RF exposure level",
+    "GF threshold level",
+    "RF threshold level",
+    "Cell size calculation",
+    "Declumping sensitivity",
+    "Min. FL intensity",
+    "Min. roundness",
+    "Size gating",
+    "[Total cell]",
+    "[Live cell]",
+    "[Dead cell]",
+    "Viability",
+    "Avg. size",
+    "Total cell number",
+    "Live cell number",
+    "Dead cell number",
+    "Total Histogram",
+    "Live Histogram",
+    "Dead Histogram",
+    "Cluster Histogram",
+    "Total Histogram",
+    "Live Histogram",
+    "Dead Histogram",
+    "Cluster Histogram",
+    "-",
 };
 
 // A result file dated `date`: the job logs the date of each result it reads.
-std::string dated(const std::string& date) { return result_file_s().set("Date", date).csv(); }
+std::string dated(const std::string& date) {
+    return result_file_s().set("Date", date).csv();
+}
 
 // A result folder under `report` with <stem>.pdf, <stem>.csv and camera images that only have to
 // be there.
@@ -160,14 +206,22 @@ TEST_F(SealprintJob, LogsEveryLookupOfAResult) {
                            "\n"
                            "Graph\n"
                            "-----\n"
-                           "Total Histogram," + counts(91, 2) + "\n"
-                           "Live Histogram," + counts(91, 2) + "\n"
-                           "Dead Histogram," + counts(91, 0) + "\n"
-                           "Cluster Histogram," + counts(9, 1) + "\n"
-                           "\n"
-                           "Volume\n"
-                           "------\n"
-                           "416.6667,2\n"));
+                           "Total Histogram," +
+                               counts(91, 2) +
+                               "\n"
+                               "Live Histogram," +
+                               counts(91, 2) +
+                               "\n"
+                               "Dead Histogram," +
+                               counts(91, 0) +
+                               "\n"
+                               "Cluster Histogram," +
+                               counts(9, 1) +
+                               "\n"
+                               "\n"
+                               "Volume\n"
+                               "------\n"
+                               "416.6667,2\n"));
     const std::map<std::string, std::string> found = {
         {"Date", "2024-03-01 10:15:32"},
         {"Device name", "K2-0137"},
@@ -313,7 +367,8 @@ TEST_F(SealprintJob, FailedSaveKeepsTheInstrumentPdfAndStopsTheJob) {
 
 // Root writes anywhere: the job runs as nobody then.
 std::vector<std::string> as_unprivileged_user() {
-    if (geteuid() != 0) return {};
+    if (geteuid() != 0)
+        return {};
     return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
 }
 
@@ -325,7 +380,8 @@ TEST_F(SealprintJob, ReadOnlyResultFolderFailsTheResult) {
     chmod(folder.c_str(), 0755);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(lines_of(r.out).back(),
-              "[Error] Generate PDF fail !!! : " + folder + "/r1.pdf, (4119)0x1017 ") << r.out;
+              "[Error] Generate PDF fail !!! : " + folder + "/r1.pdf, (4119)0x1017 ")
+        << r.out;
     EXPECT_EQ(read_file(folder + "/r1.pdf"), kInstrumentPdf);
     EXPECT_EQ(listing(folder), (std::vector<std::string>{"r1.csv", "r1.pdf"}));
 }

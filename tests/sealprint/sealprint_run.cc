@@ -3,7 +3,8 @@
 #include <cstdlib>
 
 std::vector<std::string> job_args(const std::string& report_path) {
-    return {"jdoe", "4a6f686e20446f65", "user", report_path, "_", "_", "", "_", "_", "", "_", "_", ""};
+    return {"jdoe", "4a6f686e20446f65", "user", report_path, "_", "_", "", "_", "_", "", "_", "_",
+            ""};
 }
 
 run_result_s run_sealprint(const std::vector<std::string>& args, bool summoned,
@@ -20,6 +21,7 @@ run_result_s run_sealprint(const std::vector<std::string>& args, bool summoned,
     const std::string earlier = asan && *asan ? std::string(asan) + ":" : "";
     opt.set_env.push_back({"ASAN_OPTIONS", earlier + "intercept_tls_get_addr=0"});
     opt.unset_env = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "SUMMONED_BY_FILELIST"};
-    if (summoned) opt.set_env.push_back({"SUMMONED_BY_FILELIST", "1"});
+    if (summoned)
+        opt.set_env.push_back({"SUMMONED_BY_FILELIST", "1"});
     return run_program(argv, opt);
 }

@@ -92,7 +92,8 @@ protected:
             while (sqlite3_step(st) == SQLITE_ROW) {
                 std::string row = sqlite3_column_type(st, 0) == SQLITE_INTEGER ? "integer:" : "?:";
                 for (int i = 0; i < 5; ++i) {
-                    if (i > 0) row += '|';
+                    if (i > 0)
+                        row += '|';
                     const unsigned char* text = sqlite3_column_text(st, i);
                     row += text ? reinterpret_cast<const char*>(text) : "NULL";
                 }
@@ -261,19 +262,22 @@ TEST_F(LogTool, ConcurrentAppendsAreAllStoredWithoutSlowingDown) {
                     not_run += kEach - i;
                     return;
                 }
-                const run_result_s r = run({"append", "w" + std::to_string(w), "x", "y",
-                                            std::to_string(i)});
-                if (r.status != 0 || !r.err.empty()) ++failed;
+                const run_result_s r =
+                    run({"append", "w" + std::to_string(w), "x", "y", std::to_string(i)});
+                if (r.status != 0 || !r.err.empty())
+                    ++failed;
             }
         });
     }
-    for (std::thread& t : writers) t.join();
+    for (std::thread& t : writers)
+        t.join();
     const double together = seconds_since(start);
 
     EXPECT_EQ(failed, 0);
     EXPECT_EQ(not_run, 0);
     std::set<std::string> stored;
-    for (const std::string& row : stored_rows()) stored.insert(row.substr(row.find('|')));
+    for (const std::string& row : stored_rows())
+        stored.insert(row.substr(row.find('|')));
     for (int w = 0; w < kWriters; ++w) {
         for (int i = 0; i < kEach; ++i) {
             EXPECT_EQ(stored.count("|w" + std::to_string(w) + "|x|y|" + std::to_string(i)), 1u)
@@ -342,8 +346,9 @@ TEST_F(LogTool, PrintsTimesInLocalZoneAndPast2038) {
               "21000101 00:00:00,e,f,g,h\n20380119 03:14:08,i,j,k,l\n");
 
     // A date that fits in 32 bits reads as unsigned seconds; only wider values carry a sign.
-    exec("DELETE FROM logs; INSERT INTO logs VALUES(-1, 'm', 'n', 'o', 'p'),"
-         "(-2147483648, 'q', 'r', 's', 't'), (-2147483649, 'u', 'v', 'w', 'x')");
+    exec(
+        "DELETE FROM logs; INSERT INTO logs VALUES(-1, 'm', 'n', 'o', 'p'),"
+        "(-2147483648, 'q', 'r', 's', 't'), (-2147483649, 'u', 'v', 'w', 'x')");
     EXPECT_EQ(run({"search_all"}).out,
               "21060207 06:28:15,m,n,o,p\n20380119 03:14:08,q,r,s,t\n"
               "19011213 20:45:51,u,v,w,x\n");

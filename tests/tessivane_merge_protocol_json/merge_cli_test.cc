@@ -246,7 +246,8 @@ TEST_F(MergeTool, ConcurrentMergesIntoOneTargetKeepEveryAddition) {
     constexpr int kRuns = 8;
     // Big enough that reading, merging and writing overlap between the runs.
     std::string filler;
-    for (int i = 0; i < 3000; ++i) filler += ",\"f" + std::to_string(i) + "\":" + std::to_string(i);
+    for (int i = 0; i < 3000; ++i)
+        filler += ",\"f" + std::to_string(i) + "\":" + std::to_string(i);
     for (int run = 0; run < kRuns; ++run) {
         ASSERT_TRUE(write_file(dir_ + "/default" + std::to_string(run) + ".json",
                                R"({"M":{"shared":{"x":1)" + filler + R"(},"p)" +
@@ -265,7 +266,8 @@ TEST_F(MergeTool, ConcurrentMergesIntoOneTargetKeepEveryAddition) {
                     {MERGE_TOOL, dir_ + "/default" + std::to_string(run) + ".json", target_}, opt);
             });
         }
-        for (std::thread& t : runs) t.join();
+        for (std::thread& t : runs)
+            t.join();
         const std::string merged = read_file(target_);
         for (int run = 0; run < kRuns; ++run) {
             EXPECT_EQ(results[run].status, 0) << results[run].err;
@@ -362,8 +364,9 @@ TEST_F(MergeTool, TextThatIsNotUnicodeIsInvalidJson) {
 // is written in a form that reads back to the value it came from.
 TEST_F(MergeTool, RewritingKeepsEveryNumberExactly) {
     std::mt19937_64 random(20261209);
-    std::vector<double> values = {123456789.12345679, 0.1, 5e-324, 1.7976931348623157e308,
-                                  2.2250738585072014e-308, 9007199254740993.0};
+    std::vector<double> values = {
+        123456789.12345679, 0.1, 5e-324, 1.7976931348623157e308, 2.2250738585072014e-308,
+        9007199254740993.0};
     std::uniform_real_distribution<double> ordinary(0, 1e9);
     while (values.size() < 800) {
         if (values.size() % 2) {
@@ -372,7 +375,8 @@ TEST_F(MergeTool, RewritingKeepsEveryNumberExactly) {
             const uint64_t bits = random();
             double d;
             std::memcpy(&d, &bits, sizeof d);
-            if (std::isfinite(d)) values.push_back(d);
+            if (std::isfinite(d))
+                values.push_back(d);
         }
     }
     std::string target = "{\"M\":{\"P\":{";

@@ -199,11 +199,14 @@ TEST_F(ProbeTest, ServerInfoFromBothPortsAndFromOne) {
         "msc. Self approval  Off (0)\n"
         "msc. File transfer  1\n";
     const std::string joining = joining_address();
-    EXPECT_EQ(r.out, "Request             server-info\n"
-                     "Server              127.0.0.1:2001\n" + table +
-                     "\n"
-                     "Request             server-info\n"
-                     "Server              " + joining + ":2002\n" + table);
+    EXPECT_EQ(r.out,
+              "Request             server-info\n"
+              "Server              127.0.0.1:2001\n" +
+                  table +
+                  "\n"
+                  "Request             server-info\n"
+                  "Server              " +
+                  joining + ":2002\n" + table);
 
     const auto one = probe(at({"--json", "--port", "2002", "server-info"}));
     ASSERT_EQ(one.status, 0) << one.err;
@@ -218,9 +221,12 @@ TEST_F(ProbeTest, VersionTableAndJson) {
     const auto r = probe(at({"version"}));
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string joining = joining_address();
-    EXPECT_EQ(r.out, "Request       version\n"
-                     "Server        " + joining + ":2002\n"
-                     "Version text  <tessivane_server> version : 1.3.5\n");
+    EXPECT_EQ(r.out,
+              "Request       version\n"
+              "Server        " +
+                  joining +
+                  ":2002\n"
+                  "Version text  <tessivane_server> version : 1.3.5\n");
     const auto j = probe(at({"version", "--json"}));
     EXPECT_EQ(j.out, "{\"request\":\"version\",\"host\":\"" + joining +
                          "\",\"port\":2002,\"text\":\"<tessivane_server> version : 1.3.5\"}\n");
@@ -231,16 +237,18 @@ TEST_F(ProbeTest, AccountReadsOnBothPortsChangeNothing) {
     start();
     const auto fails = probe(at({"login-fails", "alice"}));
     ASSERT_EQ(fails.status, 0) << fails.err;
-    EXPECT_EQ(fails.out, "Request        login-fails\n"
-                         "Server         127.0.0.1:2001\n"
-                         "User           alice\n"
-                         "Failed logins  2\n");
+    EXPECT_EQ(fails.out,
+              "Request        login-fails\n"
+              "Server         127.0.0.1:2001\n"
+              "User           alice\n"
+              "Failed logins  2\n");
     const auto status = probe(at({"account-status", "alice"}));
     ASSERT_EQ(status.status, 0) << status.err;
-    EXPECT_EQ(status.out, "Request         account-status\n"
-                          "Server          127.0.0.1:2001\n"
-                          "User            alice\n"
-                          "Account status  1\n");
+    EXPECT_EQ(status.out,
+              "Request         account-status\n"
+              "Server          127.0.0.1:2001\n"
+              "User            alice\n"
+              "Account status  1\n");
     const std::string joining = joining_address();
     const auto j1 = probe(at({"--json", "--port", "2002", "login-fails", "alice"}));
     EXPECT_EQ(j1.out, "{\"request\":\"login-fails\",\"host\":\"" + joining +

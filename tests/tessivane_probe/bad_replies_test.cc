@@ -135,14 +135,15 @@ TEST_F(BadReplies, WrongChecksumIsExitThreeWithTheBytesInHex) {
         << r.err;
     const auto j = probe({"--json", "--port", "2001", "server-info"});
     EXPECT_EQ(j.status, 3);
-    EXPECT_EQ(j.out, "{\"request\":\"server-info\",\"host\":\"127.0.0.1\",\"port\":2001,"
-                     "\"error\":\"wrong checksum\"}\n");
+    EXPECT_EQ(j.out,
+              "{\"request\":\"server-info\",\"host\":\"127.0.0.1\",\"port\":2001,"
+              "\"error\":\"wrong checksum\"}\n");
 }
 
 TEST_F(BadReplies, ShortAndLongRepliesAreWrongSizes) {
     for (const auto& c : commands) {
-        for (const size_t size : {size_t{0}, size_t{4}, c.reply_size - 4, c.reply_size + 1,
-                                  size_t{1500}}) {
+        for (const size_t size :
+             {size_t{0}, size_t{4}, c.reply_size - 4, c.reply_size + 1, size_t{1500}}) {
             // Sealed, so only the size is wrong.
             const bytes reply = sealed(zeros(std::max<size_t>(size, 4))).substr(0, size);
             fake_server server(c.port, answer_with([&] { return reply; }));

@@ -15,8 +15,8 @@ TEST_F(ServerTest, AccountsLiveInTheUserManagementCommand) {
     const std::string to = joining_address();
     const auto join = [&](const std::string& name) {
         client.send(joining_port, header(join_request), to);
-        const auto reply = client.ask(joining_port, user_info(name, "Pa$$ 'w\"", "Alice A", 2, 30),
-                                      5000ms, to);
+        const auto reply =
+            client.ask(joining_port, user_info(name, "Pa$$ 'w\"", "Alice A", 2, 30), 5000ms, to);
         return reply ? get_i32(*reply, 192) : -999;
     };
     const auto device_ask = [&](int32_t type, const std::string& name) {

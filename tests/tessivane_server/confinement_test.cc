@@ -78,15 +78,16 @@ TEST_F(ConfinedServer, ServesDevicesAccountsAndDeviceListAndStopsInOrder) {
     EXPECT_NE(fs::read_symlink("/proc/self/ns/mnt"),
               fs::read_symlink("/proc/" + std::to_string(pid) + "/ns/mnt"));
     EXPECT_TRUE(has_option(mount_options(pid, "/"), "ro")) << mount_options(pid, "/");
-    EXPECT_TRUE(has_option(mount_options(pid, product_dir), "rw")) << mount_options(pid, product_dir);
+    EXPECT_TRUE(has_option(mount_options(pid, product_dir), "rw"))
+        << mount_options(pid, product_dir);
 
     udp_client client;
     const std::string to = joining_address();
 
     // A join through the stand-in: it writes its SQLite store under the product folder.
     client.send(joining_port, header(join_request), to);
-    auto reply = client.ask(joining_port, user_info("lab tech", "S3cret pw", "Lab Tech", 2, 30),
-                            5000ms, to);
+    auto reply =
+        client.ask(joining_port, user_info("lab tech", "S3cret pw", "Lab Tech", 2, 30), 5000ms, to);
     ASSERT_TRUE(reply);
     EXPECT_EQ(get_i32(*reply, 192), 0) << server.out();
     EXPECT_TRUE(file_exists(product_dir + "/users/accounts.db"));

@@ -22,24 +22,32 @@ std::string padded(const std::string& name) {
 // A JSON object with `n` members, as a protocol group.
 std::string group(int n) {
     json_object_s group;
-    for (int i = 0; i < n; ++i) group.raw("p" + std::to_string(i), "{}");
+    for (int i = 0; i < n; ++i)
+        group.raw("p" + std::to_string(i), "{}");
     return group.dump();
 }
 
 std::string settings_json(const std::string& chamber_area, const std::string& channel_key,
                           const std::string& channel) {
-    return json_object_s({{"Slide type", "3"}, {"Chamber area", chamber_area},
-                          {"Selected chamber", "4"}, {"Combine result", "On"}, {channel_key, channel},
-                          {"Autofocused counting", "On"}, {"Autofocus upon slide insertion", "Off"}})
+    return json_object_s({{"Slide type", "3"},
+                          {"Chamber area", chamber_area},
+                          {"Selected chamber", "4"},
+                          {"Combine result", "On"},
+                          {channel_key, channel},
+                          {"Autofocused counting", "On"},
+                          {"Autofocus upon slide insertion", "Off"}})
         .dump();
 }
 
-const std::string full_defaults =
-    json_object_s({{"Slide type", "2"}, {"Chamber area", "All"}, {"Selected chamber", "1"},
-                   {"Combine result", "Off"}, {"Staining option", "Trypan"},
-                   {"Autofocusing channel in FL", "GF"}, {"Autofocused counting", "Off"},
-                   {"Autofocus upon slide insertion", "On"}})
-        .dump();
+const std::string full_defaults = json_object_s({{"Slide type", "2"},
+                                                 {"Chamber area", "All"},
+                                                 {"Selected chamber", "1"},
+                                                 {"Combine result", "Off"},
+                                                 {"Staining option", "Trypan"},
+                                                 {"Autofocusing channel in FL", "GF"},
+                                                 {"Autofocused counting", "Off"},
+                                                 {"Autofocus upon slide insertion", "On"}})
+                                      .dump();
 
 std::vector<int> settings_bytes(const bytes& reply) {
     std::vector<int> v;
@@ -74,7 +82,8 @@ TEST_F(ServerTest, NamesAreUniqueWithinACycleAndFreeAgainAfterIt) {
     client.send(device_port, announcement("Evil", "SN\r-EVIL", "1.8.4"));
     sync(client, device_port);
     const std::string out = server.out();
-    EXPECT_NE(out.find("Check error [127.0.0.1][SN-BAD] recv_checksum:0x"), std::string::npos) << out;
+    EXPECT_NE(out.find("Check error [127.0.0.1][SN-BAD] recv_checksum:0x"), std::string::npos)
+        << out;
     EXPECT_NE(out.find("refused, control character in name [Evil\\x0aLine] serial [SN-EVIL]"),
               std::string::npos)
         << out;
@@ -85,18 +94,21 @@ TEST_F(ServerTest, NamesAreUniqueWithinACycleAndFreeAgainAfterIt) {
     ASSERT_TRUE(wait_until([&] { return !read_whole(devlist_file).empty(); }, 7000ms));
     EXPECT_EQ(read_whole(devlist_file),
               "127.0.0.1,SN-A,1.8.4,Counter\n127.0.0.1,SN-B,1.8.4,Counter1\n"
-              "127.0.0.1,SN-C,1.8.4,Counter2\n127.0.0.1,SN-D,1.8.4," + full + "\n"
-              "127.0.0.1,SN-E,1.8.4," + std::string(31, 'N') + "1\n");
+              "127.0.0.1,SN-C,1.8.4,Counter2\n127.0.0.1,SN-D,1.8.4," +
+                  full +
+                  "\n"
+                  "127.0.0.1,SN-E,1.8.4," +
+                  std::string(31, 'N') + "1\n");
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(ask("Counter", "SN-B"), padded("Counter"));
 }
 
 TEST_F(ServerTest, ReplyCarriesTheDeviceFilesInTheFormatOfItsVersion) {
     const std::string settings = product_dir + "/settings/";
-    write_whole(settings + "SN-P.json",
-                "{\"BF_TOTAL_CELL_COUNTING\": " + group(5) + ", \"BF_CELL_COUNTING_VIABILITY\": " +
-                    group(3) + ", \"FL_CELL_LINES_PRIMARY_CELLS\": " + group(2) +
-                    ", \"FL_ADVANCED\": {}}");
+    write_whole(settings + "SN-P.json", "{\"BF_TOTAL_CELL_COUNTING\": " + group(5) +
+                                            ", \"BF_CELL_COUNTING_VIABILITY\": " + group(3) +
+                                            ", \"FL_CELL_LINES_PRIMARY_CELLS\": " + group(2) +
+                                            ", \"FL_ADVANCED\": {}}");
     // A modification time beyond 32 bits: 0x1_23456789.
     const timespec times[2] = {{0x123456789, 0}, {0x123456789, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (settings + "SN-P.json").c_str(), times, 0), 0);
@@ -177,22 +189,24 @@ TEST_F(ServerTest, MissingOrUnsafeFilesStillGetAReply) {
     reply = client.ask(device_port, sealed(request));
     ASSERT_TRUE(reply);
     EXPECT_EQ(settings_bytes(*reply), (std::vector<int>{1, 5, 5, 5, 5, 5, 5, 5, 5}));
-    EXPECT_FALSE(std::filesystem::exists(product_dir + "/settings/SN-S_cellcounting_settings.json"));
+    EXPECT_FALSE(
+        std::filesystem::exists(product_dir + "/settings/SN-S_cellcounting_settings.json"));
     EXPECT_NE(server.out().find("settings_json_parser, from dev \n"), std::string::npos);
 }
 
 TEST_F(ServerTest, PasswordChangeNoticeGoesToTheNextNamelessDevice) {
     start();
     udp_client client;
-    for (const auto& [user, password] : {std::pair{"alice", "pw-one"}, std::pair{"bob", "pw-two"}}) {
+    for (const auto& [user, password] :
+         {std::pair{"alice", "pw-one"}, std::pair{"bob", "pw-two"}}) {
         client.send(joining_port, header(change_password_request), joining_address());
         client.send(joining_port, password_change(user, password), joining_address());
     }
     sync(client, joining_port);
     EXPECT_EQ(read_whole(product_dir + "/users/pw_changed.txt"), "bob");
-    EXPECT_EQ(tool_calls(), (std::vector<std::vector<std::string>>{
-                                {"update_user", "alice", "--password=pw-one"},
-                                {"update_user", "bob", "--password=pw-two"}}));
+    EXPECT_EQ(tool_calls(),
+              (std::vector<std::vector<std::string>>{{"update_user", "alice", "--password=pw-one"},
+                                                     {"update_user", "bob", "--password=pw-two"}}));
     EXPECT_EQ(server.count_in_out("joining_if() : [TesiVane] wants to change pw \n"), 2u);
 
     EXPECT_EQ(name_of(client.ask(device_port, announcement("", "SN-N1", "1.8.4"))), padded("bob"));
@@ -208,7 +222,8 @@ TEST_F(ServerTest, AccountRequestsOnTheDevicePort) {
     write_whole(product_dir + "/settings/server_settings.json",
                 "{\"pw. Minimum length\": \"10 chars\", \"msc. Self approval\": \"off\", "
                 "\"msc. File transfer\": \"2\"}");
-    set_search_output("{\n  \"user_name\": \"alice\",\n  \"status\": 1,\n  \"login_fail_cnt\": 2\n}\n");
+    set_search_output(
+        "{\n  \"user_name\": \"alice\",\n  \"status\": 1,\n  \"login_fail_cnt\": 2\n}\n");
     start();
     udp_client client;
 
@@ -238,21 +253,25 @@ TEST_F(ServerTest, AccountRequestsOnTheDevicePort) {
     ASSERT_TRUE(reply);
     EXPECT_EQ(*reply, name_record("alice", -1)) << "no status line: unknown";
 
-    EXPECT_EQ(tool_calls(), (std::vector<std::vector<std::string>>{
-                                {"inc_login_fails", "alice"},
-                                {"search_by_name", "alice"},
-                                {"update_user", "alice", "--status=0"},
-                                {"search_by_name", "alice"},
-                                {"search_by_name", "alice"}}));
+    EXPECT_EQ(tool_calls(),
+              (std::vector<std::vector<std::string>>{{"inc_login_fails", "alice"},
+                                                     {"search_by_name", "alice"},
+                                                     {"update_user", "alice", "--status=0"},
+                                                     {"search_by_name", "alice"},
+                                                     {"search_by_name", "alice"}}));
     const std::string out = server.out();
     EXPECT_NE(out.find("set_fail_to_login(): ran ''" + user_tool + "' inc_login_fails 'alice''\n"),
-              std::string::npos) << out;
-    EXPECT_NE(out.find("deactivate_account(): ran '" + user_tool + " update_user 'alice' --status=0'\n"),
-              std::string::npos) << out;
+              std::string::npos)
+        << out;
+    EXPECT_NE(
+        out.find("deactivate_account(): ran '" + user_tool + " update_user 'alice' --status=0'\n"),
+        std::string::npos)
+        << out;
     EXPECT_EQ(server.count_in_out("send_fail_to_login(): sent 72 bytes.\n"), 1u);
     // Printed after the reply has gone out.
-    EXPECT_TRUE(wait_until([&] { return server.count_in_out("send_account_lock_state(): sent 72 bytes.\n") == 2; },
-                           2000ms));
+    EXPECT_TRUE(wait_until(
+        [&] { return server.count_in_out("send_account_lock_state(): sent 72 bytes.\n") == 2; },
+        2000ms));
 }
 
 TEST_F(ServerTest, DevicePortDropsWhatItDoesNotServe) {
@@ -275,8 +294,9 @@ TEST_F(ServerTest, DevicePortDropsWhatItDoesNotServe) {
     const std::string out = server.out();
     EXPECT_NE(out.find("Got valid client header: 0xffff0002\n"), std::string::npos);
     EXPECT_NE(out.find("Got valid client header: 0xffff0003\n"), std::string::npos);
-    EXPECT_NE(out.find("Other packet received, assume Client API follow-up\nGot Client API request\n"),
-              std::string::npos);
+    EXPECT_NE(
+        out.find("Other packet received, assume Client API follow-up\nGot Client API request\n"),
+        std::string::npos);
     EXPECT_NE(out.find("Error checksum login fail: "), std::string::npos);
 }
 
@@ -292,8 +312,8 @@ TEST_F(ServerTest, LostFollowUpBlocksTheDevicePortForAtMostASecond) {
 
 TEST_F(ServerTest, HostileNamesReachTheCommandAsOneArgument) {
     // Run in the daemon's folder, which is this test's.
-    const std::vector<std::string> names = {"o'neil", "$(touch pwned)", "`touch pwned`",
-                                            "a; touch pwned", "line1\nline2", "\"dq\" \\ * ?"};
+    const std::vector<std::string> names = {"o'neil",         "$(touch pwned)", "`touch pwned`",
+                                            "a; touch pwned", "line1\nline2",   "\"dq\" \\ * ?"};
     start();
     udp_client client;
     std::vector<std::vector<std::string>> expected;

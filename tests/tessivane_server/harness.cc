@@ -174,11 +174,19 @@ const std::string search_file = scratch_dir + "/search_output";
 }  // namespace
 
 void install_user_tool(const std::string& extra) {
-    write_whole(user_tool, "#!/bin/sh\n"
-                           "{ printf '%s\\0' \"$@\"; printf '\\036'; } >> '" + calls_file + "'\n"
-                           "if [ \"$1\" = search_by_name ] && [ -f '" + search_file + "' ]; then\n"
-                           "  cat '" + search_file + "'\n"
-                           "fi\n" + extra + "\n");
+    write_whole(user_tool,
+                "#!/bin/sh\n"
+                "{ printf '%s\\0' \"$@\"; printf '\\036'; } >> '" +
+                    calls_file +
+                    "'\n"
+                    "if [ \"$1\" = search_by_name ] && [ -f '" +
+                    search_file +
+                    "' ]; then\n"
+                    "  cat '" +
+                    search_file +
+                    "'\n"
+                    "fi\n" +
+                    extra + "\n");
     ::chmod(user_tool.c_str(), 0755);
 }
 
@@ -245,7 +253,8 @@ void daemon_process::signal(int signo) const {
 
 int daemon_process::wait_exit(milliseconds limit) {
     int status = 0;
-    const bool exited = wait_until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+    const bool exited =
+        wait_until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
     if (!exited)
         return -1;
     pid_ = -1;
@@ -296,8 +305,8 @@ void udp_client::send(uint16_t port, const bytes& datagram, const std::string& t
     peer.sin_family = AF_INET;
     peer.sin_port = htons(port);
     ::inet_pton(AF_INET, to.c_str(), &peer.sin_addr);
-    EXPECT_EQ(::sendto(fd_, datagram.data(), datagram.size(), 0,
-                       reinterpret_cast<sockaddr*>(&peer), sizeof peer),
+    EXPECT_EQ(::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&peer),
+                       sizeof peer),
               static_cast<ssize_t>(datagram.size()));
 }
 
@@ -328,8 +337,8 @@ void ServerTest::SetUp() {
     std::error_code ec;
     fs::create_directories(product_dir + "/users", ec);
     fs::create_directories(fs::path(devlist_file).parent_path(), ec);
-    for (const char* stale : {"/users/pw_changed.txt", "/users/pw_changed.txt.claimed",
-                              "/bridge_addr.txt"})
+    for (const char* stale :
+         {"/users/pw_changed.txt", "/users/pw_changed.txt.claimed", "/bridge_addr.txt"})
         fs::remove(product_dir + stale, ec);
     fs::remove(devlist_file, ec);
     install_user_tool();
@@ -340,9 +349,9 @@ void ServerTest::start(const std::vector<std::string>& args) {
     ASSERT_TRUE(server.wait_for_out("joining_if() : Start !!! \n", 10000ms)) << server.out();
     // Port 2001 is bound once it answers.
     udp_client probe;
-    ASSERT_TRUE(wait_until([&] { return probe.ask(device_port, header(server_info_request), 100ms)
-                                     .has_value(); },
-                           10000ms));
+    ASSERT_TRUE(wait_until(
+        [&] { return probe.ask(device_port, header(server_info_request), 100ms).has_value(); },
+        10000ms));
 }
 
 void ServerTest::TearDown() {
@@ -367,8 +376,9 @@ std::string ServerTest::joining_address() const {
 
 void ServerTest::sync(udp_client& client, uint16_t port) {
     const bool joining = port == joining_port;
-    const auto reply = client.ask(port, header(joining ? version_request : server_info_request),
-                                  joining ? 5000ms : 3000ms, joining ? joining_address() : "127.0.0.1");
+    const auto reply =
+        client.ask(port, header(joining ? version_request : server_info_request),
+                   joining ? 5000ms : 3000ms, joining ? joining_address() : "127.0.0.1");
     ASSERT_TRUE(reply.has_value());
     ASSERT_EQ(reply->size(), joining ? 68u : 28u) << "an earlier request was answered";
 }

@@ -38,8 +38,9 @@ TEST_F(ServerTest, JoinPassesTheLevelWordAndTheGroup) {
     const std::string to = joining_address();
     std::vector<bytes> requests;
     for (const int level : {2, 1, 0, 7}) {
-        requests.push_back(user_info("user" + std::to_string(level), "secret-" + std::to_string(level),
-                                     "Long Name", level, 30 + level));
+        requests.push_back(user_info("user" + std::to_string(level),
+                                     "secret-" + std::to_string(level), "Long Name", level,
+                                     30 + level));
         client.send(joining_port, header(join_request), to);
         client.send(joining_port, requests.back(), to);
     }
@@ -50,16 +51,20 @@ TEST_F(ServerTest, JoinPassesTheLevelWordAndTheGroup) {
         EXPECT_EQ(*reply, request);
     }
     const std::string group = "--group=44454641554c54";
-    EXPECT_EQ(tool_calls(),
-              (calls{{"add_user", "user2", "secret-2", "admin", "--timeout=32", group, "--longname=Long Name"},
-                     {"add_user", "user1", "secret-1", "supervisor", "--timeout=31", group, "--longname=Long Name"},
-                     {"add_user", "user0", "secret-0", "user", "--timeout=30", group, "--longname=Long Name"},
-                     {"add_user", "user7", "secret-7", "user", "--timeout=37", group, "--longname=Long Name"}}));
+    EXPECT_EQ(tool_calls(), (calls{{"add_user", "user2", "secret-2", "admin", "--timeout=32", group,
+                                    "--longname=Long Name"},
+                                   {"add_user", "user1", "secret-1", "supervisor", "--timeout=31",
+                                    group, "--longname=Long Name"},
+                                   {"add_user", "user0", "secret-0", "user", "--timeout=30", group,
+                                    "--longname=Long Name"},
+                                   {"add_user", "user7", "secret-7", "user", "--timeout=37", group,
+                                    "--longname=Long Name"}}));
     const std::string out = server.out();
     EXPECT_NE(out.find("/src/tessivane_server/joining::join_process:"), std::string::npos) << out;
-    EXPECT_NE(out.find(" : popen() '" + user_tool + "' add_user 'user2' '********' admin --timeout=32 " +
-                       group + " --longname='Long Name'\n"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find(" : popen() '" + user_tool + "' add_user 'user2' '********' admin --timeout=32 " +
+                 group + " --longname='Long Name'\n"),
+        std::string::npos)
         << out;
     EXPECT_NE(out.find(" : pclose() returned 0\n"), std::string::npos);
     EXPECT_EQ(out.find("secret"), std::string::npos);
@@ -88,8 +93,8 @@ TEST_F(ServerTest, AccountRequestsOnTheJoiningPort) {
     start();
     udp_client client;
     const std::string to = joining_address();
-    for (const int32_t type : {set_login_fail_request, get_login_fail_request, deactivate_request,
-                               get_status_request}) {
+    for (const int32_t type :
+         {set_login_fail_request, get_login_fail_request, deactivate_request, get_status_request}) {
         client.send(joining_port, header(type), to);
         client.send(joining_port, name_record("bob", 99), to);
     }
@@ -105,7 +110,8 @@ TEST_F(ServerTest, AccountRequestsOnTheJoiningPort) {
                                    {"search_by_name", "bob"}}));
     const std::string out = server.out();
     EXPECT_NE(out.find("joining_if() : [TesiVane] wants to set login fail \n"), std::string::npos);
-    EXPECT_NE(out.find("joining_if() : [TesiVane] wants to get login fail : bob \n"), std::string::npos);
+    EXPECT_NE(out.find("joining_if() : [TesiVane] wants to get login fail : bob \n"),
+              std::string::npos);
     EXPECT_NE(out.find("joining_if() : [TesiVane] wants to set account deactivate : bob \n"),
               std::string::npos);
     EXPECT_NE(out.find("joining_if() : [TesiVane] wants to get account deactivate : bob \n"),
@@ -148,11 +154,13 @@ TEST_F(ServerTest, JoiningPortDropsBadAndIncompleteRequests) {
     std::snprintf(received, sizeof received, "%02x",
                   static_cast<unsigned>(get_i32(bad_record, 68)));
     EXPECT_NE(out.find("joining_if() : [TesiVane] wants to get login fail : eve \n"
-                       "Error checksum login fail : " + std::string(received) + " \n"),
+                       "Error checksum login fail : " +
+                       std::string(received) + " \n"),
               std::string::npos)
         << out;
     EXPECT_NE(out.find("joining_if() : [TesiVane] wants to set account deactivate : eve \n"
-                       "Error checksum account deactivate : " + std::string(received) + " \n"),
+                       "Error checksum account deactivate : " +
+                       std::string(received) + " \n"),
               std::string::npos)
         << out;
 }

@@ -37,11 +37,11 @@ TEST_F(ServerTest, OtherArgumentsStartTheServerAndSigtermStopsItInOrder) {
     // Within about two seconds, without any traffic to wake the threads.
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 2500ms);
     const std::string out = server.out();
-    EXPECT_TRUE(in_order(out, {"Starting 0process Exit\n", "Starting 1process Exit\n",
-                               "Starting 2process Exit\n", "Waiting 0 process Exit\n", "Caught 15!\n",
-                               "End of 0 process Exit\n", "Waiting 1 process Exit\n",
-                               "End of 1 process Exit\n", "Waiting 2 process Exit\n",
-                               "End of 2 process Exit\n", "Tessivane_server Exit\n"}))
+    EXPECT_TRUE(in_order(
+        out, {"Starting 0process Exit\n", "Starting 1process Exit\n", "Starting 2process Exit\n",
+              "Waiting 0 process Exit\n", "Caught 15!\n", "End of 0 process Exit\n",
+              "Waiting 1 process Exit\n", "End of 1 process Exit\n", "Waiting 2 process Exit\n",
+              "End of 2 process Exit\n", "Tessivane_server Exit\n"}))
         << out;
     EXPECT_TRUE(in_order(out, {"device_if Start\n", "Caught 15!\n", "device_if, Exit \n"})) << out;
     EXPECT_TRUE(in_order(out, {"Caught 15!\n", "app_if Exit\n"})) << out;
@@ -70,10 +70,10 @@ TEST(Process, ThreadThatCannotStartEndsTheProcess) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to change the user";
     const std::string uid = std::to_string(2000000000 + ::getpid() % 1000000);
-    const run_result_s r = run_program({"/usr/bin/prlimit", "--nproc=1", "/usr/bin/setpriv",
-                                        "--reuid=" + uid, "--regid=" + uid, "--clear-groups",
-                                        SERVER_BIN, "Version"},
-                                       {{}, {}, "", "/", 10.0});
+    const run_result_s r =
+        run_program({"/usr/bin/prlimit", "--nproc=1", "/usr/bin/setpriv", "--reuid=" + uid,
+                     "--regid=" + uid, "--clear-groups", SERVER_BIN, "Version"},
+                    {{}, {}, "", "/", 10.0});
     EXPECT_EQ(r.status, 255) << r.out << r.err;
     EXPECT_EQ(r.err, "thread create error:: Resource temporarily unavailable\n");
     EXPECT_NE(r.out.find("Starting 0process Exit\n"), std::string::npos) << r.out;
@@ -149,8 +149,8 @@ TEST_F(InterfaceScan, SecondInterfaceCarriesTheJoiningInterfaceAndLaterOnesAreIg
     start();
     std::string out = server.out();
     EXPECT_EQ(out.find("Running inside VM"), std::string::npos);
-    EXPECT_TRUE(in_order(out, {"\nPRIMARY: 10.9.1.1 (0x101090a)\n", "SECONDARY: 10.9.2.1 (0x102090a)\n",
-                               "Starting 0process Exit\n"}))
+    EXPECT_TRUE(in_order(out, {"\nPRIMARY: 10.9.1.1 (0x101090a)\n",
+                               "SECONDARY: 10.9.2.1 (0x102090a)\n", "Starting 0process Exit\n"}))
         << out;
     EXPECT_EQ(out.find("eth3"), std::string::npos);
     EXPECT_EQ(bridge_file(), "10.9.1.1:22\n");

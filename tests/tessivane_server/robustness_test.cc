@@ -33,7 +33,8 @@ TEST_F(ServerTest, RandomDatagramsLeaveTheServerAnswering) {
             for (char& c : datagram)
                 c = static_cast<char>(byte(random));
         }
-        client.send(sent % 2 ? joining_port : device_port, datagram, sent % 2 ? joining_address() : "127.0.0.1");
+        client.send(sent % 2 ? joining_port : device_port, datagram,
+                    sent % 2 ? joining_address() : "127.0.0.1");
         ++sent;
         if (sent % 50 == 0)
             std::this_thread::sleep_for(5ms);
