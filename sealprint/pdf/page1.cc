@@ -255,7 +255,7 @@ int draw_camera_images(report_doc_s& rd, const page1_modes_s& modes) {
     for (const auto& p : pictures) {
         const QImage fitted =
             p.picture.scaled(p.box.w, p.box.h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        draw_raster(rd.doc, rd.page, fitted, p.box.x, p.box.y, p.box.w, p.box.h);
+        draw_raster(rd.doc, rd.page, rd.pictures, fitted, p.box.x, p.box.y, p.box.w, p.box.h);
     }
     return 1;
 }

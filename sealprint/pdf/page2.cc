@@ -44,7 +44,7 @@ void settle_events() {
 // The generators hand back tight 728 × 518 RGB888 rows, drawn one pixel to one page unit.
 void draw_picture(report_doc_s& rd, const QImage& picture, int row_y, column_e column) {
     const page_layout::box_s box = page_layout::picture_box(row_y, column);
-    draw_raster(rd.doc, rd.page, picture, box.x, box.y, box.w, box.h);
+    draw_raster(rd.doc, rd.page, rd.pictures, picture, box.x, box.y, box.w, box.h);
 }
 
 }  // namespace

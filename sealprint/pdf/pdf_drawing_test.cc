@@ -117,7 +117,7 @@ TEST_F(ReportDocument, EmbedsRastersOfAnyWidthAndTheReportLogo) {
     QImage odd(3, 2, QImage::Format_RGB32);  // 9 bytes a row, padded to 12 by QImage
     odd.fill(QColor(10, 20, 30));
     odd.setPixelColor(2, 1, QColor(200, 100, 50));
-    draw_raster(rd_.doc, rd_.page, odd, 0, 0, 300, 200);
+    draw_raster(rd_.doc, rd_.page, rd_.pictures, odd, 0, 0, 300, 200);
     QImage icon(16, 16, QImage::Format_ARGB32);
     icon.fill(Qt::red);
     ASSERT_TRUE(icon.save(dir_.filePath("icon.png")));
@@ -125,8 +125,10 @@ TEST_F(ReportDocument, EmbedsRastersOfAnyWidthAndTheReportLogo) {
     EXPECT_EQ(rd_.logo_source, logo_source_e::report_folder);
 
     // Without "icon.png" in the next document's report folder, the built-in logo.
-    report_doc_s next = rd_;
-    next.logo_source = logo_source_e::not_looked_up;
+    report_doc_s next;
+    next.doc = rd_.doc;
+    next.page = rd_.page;
+    next.job = rd_.job;
     ASSERT_TRUE(QFile::remove(dir_.filePath("icon.png")));
     init_sealprint_resources();
     draw_logo(next);
@@ -140,6 +142,45 @@ TEST_F(ReportDocument, EmbedsRastersOfAnyWidthAndTheReportLogo) {
     EXPECT_NE(list.find("image      16    16  rgb     3   8"), std::string::npos) << list;
     EXPECT_NE(list.find("image     160   160  rgb     3   8"), std::string::npos) << list;
     EXPECT_NE(list.find("smask     160   160  gray    1   8"), std::string::npos) << list;
+}
+
+// A picture's stream is the one the library's own loader writes: the whole document comes out
+// byte for byte the same, whichever thread deflated it.
+TEST(RasterStream, DocumentIsTheOneTheLibrarysLoaderMakes) {
+    QImage picture(731, 37, QImage::Format_RGB32);  // 2193 bytes a row, padded by QImage
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb((x * 7 + y) & 255, (x * y) & 255, (x ^ y) & 255));
+    }
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto save_document = [&](const QString& name, const auto& draw) {
+        HPDF_Doc doc = HPDF_New(haru_error_handler, nullptr);
+        HPDF_SetCompressionMode(doc, HPDF_COMP_ALL);
+        draw(doc, HPDF_AddPage(doc));
+        const QString path = dir.filePath(name);
+        EXPECT_EQ(HPDF_SaveToFile(doc, QFile::encodeName(path).constData()), HPDF_OK);
+        HPDF_Free(doc);
+        return read_all(path);
+    };
+    const QByteArray ours = save_document("ours.pdf", [&](HPDF_Doc doc, HPDF_Page page) {
+        pending_pictures_t pending;
+        draw_raster(doc, page, pending, picture, 10, 20, 300, 200);
+        EXPECT_EQ(complete_pictures(pending), HPDF_OK);
+        EXPECT_TRUE(pending.empty());
+    });
+    const QByteArray library = save_document("library.pdf", [&](HPDF_Doc doc, HPDF_Page page) {
+        const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+        QByteArray rows;
+        for (int y = 0; y < rgb.height(); ++y)
+            rows.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+        HPDF_Image image =
+            HPDF_LoadRawImageFromMem(doc, reinterpret_cast<const HPDF_BYTE*>(rows.constData()),
+                                     rgb.width(), rgb.height(), HPDF_CS_DEVICE_RGB, 8);
+        HPDF_Page_DrawImage(page, image, 10, 20, 300, 200);
+    });
+    ASSERT_GT(library.size(), 1000);
+    EXPECT_TRUE(ours == library);
 }
 
 TEST_F(ReportDocument, SaveReplacesThePdfKeepingItsPermissions) {

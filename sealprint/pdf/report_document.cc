@@ -146,7 +146,9 @@ int save_report_document(report_doc_s& rd) {
     } else {
         // The document is complete in memory before any file is touched, so a document the
         // library refuses leaves no trace on disk.
-        status = HPDF_SaveToStream(rd.doc);
+        status = complete_pictures(rd.pictures);
+        if (status == HPDF_OK)
+            status = HPDF_SaveToStream(rd.doc);
     }
     if (status == HPDF_OK) {
         const replace_outcome_s saved = replace_file(
@@ -160,6 +162,7 @@ int save_report_document(report_doc_s& rd) {
         printf("[Error] Generate PDF fail !!! : %s, (%d)0x%X \n", target.constData(),
                static_cast<int>(status), static_cast<unsigned>(status));
     }
+    rd.pictures.clear();  // waits for the workers of a document that is not saved
     HPDF_Free(rd.doc);
     rd.doc = nullptr;
     rd.page = nullptr;

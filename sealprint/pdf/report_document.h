@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include "pdf/pdf_drawing.h"
 #include "record/job_values.h"
 #include "record/pdf_data.h"
 
@@ -24,6 +25,7 @@ struct report_doc_s {
     bool combined_layout = false;  // 3 channels, "Combine result" "On", three-part total
     int min_search_size = 0, max_search_size = 0, min_cell_size = 0, max_cell_size = 0;
     logo_source_e logo_source = logo_source_e::not_looked_up;
+    pending_pictures_t pictures;  // drawn, their streams still being deflated
 };
 
 // Creates the document with page 1 (A4 portrait), the UTF-8 encoder and the five fonts
