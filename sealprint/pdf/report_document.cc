@@ -28,6 +28,7 @@ const char* const kTempPrefix = ".sealprint-";
 struct doc_guard_s {
     report_doc_s& rd;
     ~doc_guard_s() {
+        rd.pictures.clear();  // no worker outlives its document
         if (rd.doc)
             HPDF_Free(rd.doc);
         rd.doc = nullptr;
