@@ -24,15 +24,19 @@ const char* const kBuiltinLogo = ":/images/pelta_logo.png";
 // Hidden and not "*.pdf", so no scan takes a temporary file for a result.
 const char* const kTempPrefix = ".sealprint-";
 
+// Frees the document, if any, after its picture workers: no worker outlives its document.
+void free_document(report_doc_s& rd) {
+    rd.pictures.clear();
+    if (rd.doc)
+        HPDF_Free(rd.doc);
+    rd.doc = nullptr;
+    rd.page = nullptr;
+}
+
 // Frees the document on every way out of the composition that has not freed it already.
 struct doc_guard_s {
     report_doc_s& rd;
-    ~doc_guard_s() {
-        rd.pictures.clear();  // no worker outlives its document
-        if (rd.doc)
-            HPDF_Free(rd.doc);
-        rd.doc = nullptr;
-    }
+    ~doc_guard_s() { free_document(rd); }
 };
 
 // The saved document, from the library's memory stream into `fd`; 0 or an errno value.
@@ -163,10 +167,7 @@ int save_report_document(report_doc_s& rd) {
         printf("[Error] Generate PDF fail !!! : %s, (%d)0x%X \n", target.constData(),
                static_cast<int>(status), static_cast<unsigned>(status));
     }
-    rd.pictures.clear();  // waits for the workers of a document that is not saved
-    HPDF_Free(rd.doc);
-    rd.doc = nullptr;
-    rd.page = nullptr;
+    free_document(rd);
     return status == HPDF_OK ? 1 : -1;
 }
 
