@@ -175,13 +175,11 @@ public:
                          got.received > got.reply.size() ? " (the first ones shown)" : "");
         } else {
             problem = "wrong checksum";
-            const auto& b = got.reply;
-            std::fprintf(
-                stderr,
-                "tessivane_probe: reply to %s: wrong checksum (sent %d, bytes sum to "
-                "%d)\n",
-                from.c_str(), get_i32(b, b.size() - 4),
-                signed_byte_sum(reinterpret_cast<const unsigned char*>(b.data()), b.size() - 4));
+            std::fprintf(stderr,
+                         "tessivane_probe: reply to %s: wrong checksum (sent %d, bytes sum to "
+                         "%d)\n",
+                         from.c_str(), get_i32(got.reply, got.reply.size() - 4),
+                         sum_before_checksum(got.reply));
         }
         std::fputs(hex_dump(got.reply).c_str(), stderr);
         if (opt_.json)
@@ -231,16 +229,6 @@ void run_version(session& s) {
     peer_s peer;
     if (s.ask(version_request(), reply, peer))
         s.show(version_view(peer, decode_version(reply)));
-}
-
-std::string local_date(int64_t seconds) {
-    const auto t = static_cast<time_t>(seconds);
-    tm parts{};
-    char text[64];
-    if (!localtime_r(&t, &parts) ||
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %Z", &parts) == 0)
-        return std::to_string(seconds);
-    return text;
 }
 
 }  // namespace
@@ -294,7 +282,7 @@ int main(int argc, char** argv) {
         run_version(s);
         run_server_info(s, device_port);
         run_server_info(s, joining_port);
-        s.show(health_view(s.answered() == s.asked(), s.answered(), s.asked()));
+        s.show(health_view(s.answered(), s.asked()));
     } else if (command == "announce") {
         const std::string serial = args[0];
         const std::string name = args.size() > 1 ? args[1] : serial;
@@ -317,8 +305,7 @@ int main(int argc, char** argv) {
             "announce", device_port, {announce_record(name, serial, version)}, announce_size};
         if (s.ask(request, reply, peer)) {
             const announce_reply_s a = decode_announce(reply);
-            s.show(announce_view(peer, a, new_format,
-                                 a.protocol_mtime == -1 ? "" : local_date(a.protocol_mtime)));
+            s.show(announce_view(peer, a, new_format, local_date(a.protocol_mtime)));
         }
     } else {
         const std::string& user = args[0];

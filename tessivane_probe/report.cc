@@ -101,13 +101,29 @@ std::string printable(const std::string& text) {
     return out;
 }
 
-std::string utc_date(int64_t seconds) {
+namespace {
+
+// `seconds` as a calendar date, in UTC or in the local time zone (then named); the bare number
+// when the date cannot be written.
+std::string date_text(int64_t seconds, bool local) {
     const auto t = static_cast<time_t>(seconds);
     tm parts{};
     char text[64];
-    if (!gmtime_r(&t, &parts) || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts) == 0)
+    const bool split = local ? localtime_r(&t, &parts) != nullptr : gmtime_r(&t, &parts) != nullptr;
+    const char* format = local ? "%Y-%m-%d %H:%M:%S %Z" : "%Y-%m-%d %H:%M:%S";
+    if (!split || std::strftime(text, sizeof text, format, &parts) == 0)
         return std::to_string(seconds);
     return text;
+}
+
+}  // namespace
+
+std::string utc_date(int64_t seconds) {
+    return date_text(seconds, false);
+}
+
+std::string local_date(int64_t seconds) {
+    return date_text(seconds, true);
 }
 
 std::string table_text(const table_rows& rows) {
@@ -314,7 +330,8 @@ view_s failure_view(const std::string& request, const peer_s& peer, const std::s
     return v;
 }
 
-view_s health_view(bool healthy, int answered, int asked) {
+view_s health_view(int answered, int asked) {
+    const bool healthy = answered == asked;
     view_s v;
     v.rows = {{"Health", healthy ? "ok" : "FAILED"},
               {"Answered", std::to_string(answered) + " of " + std::to_string(asked)}};

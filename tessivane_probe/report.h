@@ -28,6 +28,8 @@ struct peer_s {
 std::string printable(const std::string& text);
 // "YYYY-MM-DD HH:MM:SS" of `seconds` read as UTC.
 std::string utc_date(int64_t seconds);
+// "YYYY-MM-DD HH:MM:SS ZONE" of `seconds` in the local time zone.
+std::string local_date(int64_t seconds);
 // The label column padded to the longest label, two blanks, the value; one line per row.
 std::string table_text(const table_rows& rows);
 
@@ -52,4 +54,5 @@ view_s announce_view(const peer_s& peer, const announce_reply_s& reply, bool new
                      const std::string& protocol_time_text);
 // A request that got no usable reply: the JSON carries "error" with `error`.
 view_s failure_view(const std::string& request, const peer_s& peer, const std::string& error);
-view_s health_view(bool healthy, int answered, int asked);
+// "health": healthy when every request asked was answered.
+view_s health_view(int answered, int asked);

@@ -9,14 +9,10 @@ int32_t signed_byte_sum(const unsigned char* data, size_t len) {
     return static_cast<int32_t>(sum);
 }
 
-namespace {
-
 int32_t sum_before_checksum(const wire_bytes& record) {
     return signed_byte_sum(reinterpret_cast<const unsigned char*>(record.data()),
                            record.size() - 4);
 }
-
-}  // namespace
 
 void seal(wire_bytes& record) {
     put_i32(record, record.size() - 4, sum_before_checksum(record));

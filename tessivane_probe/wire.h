@@ -37,6 +37,8 @@ constexpr size_t settings_width = 9;
 // --- Byte-level rules ---------------------------------------------------------------------------
 // The checksum of `len` bytes: each byte counts -128..127, the sum wraps at 32 bits.
 int32_t signed_byte_sum(const unsigned char* data, size_t len);
+// The checksum of all bytes but the last four. `record` holds >= 4 bytes.
+int32_t sum_before_checksum(const wire_bytes& record);
 // Writes the checksum of all bytes but the last four into the last four. `record` holds >= 4 bytes.
 void seal(wire_bytes& record);
 // True when the last four bytes hold the checksum of the bytes before them.

@@ -16,10 +16,6 @@ json_object_s& json_object_s::raw(const std::string& key, const std::string& jso
     return *this;
 }
 
-json_object_s& json_object_s::object(const std::string& key, const json_object_s& value) {
-    return raw(key, value.dump());
-}
-
 std::string json_object_s::dump() const {
     std::string out = "{";
     for (size_t i = 0; i < members_.size(); ++i) {

@@ -18,7 +18,6 @@ public:
     json_object_s& text(const std::string& key, const std::string& value);
     // A member whose value goes in as written: a number, an array, a deliberately broken value.
     json_object_s& raw(const std::string& key, const std::string& json);
-    json_object_s& object(const std::string& key, const json_object_s& value);
 
     std::string dump() const;
 
