@@ -4,6 +4,21 @@
 
 #include "files.h"
 
+namespace {
+
+// The list as saved: one entry a line, in the set's (byte-wise) order.
+std::string joined(const std::set<std::string>& entries) {
+    std::string text;
+    text.reserve(128);
+    for (const std::string& entry : entries) {
+        text += entry;
+        text += '\n';
+    }
+    return text;
+}
+
+}  // namespace
+
 devList::devList(std::string path) : path(std::move(path)) {}
 
 bool devList::add(const std::string& key, std::string name) {
@@ -40,13 +55,9 @@ void devList::clear() {
 
 std::unique_ptr<char[]> devList::entire(size_t* length) {
     std::string text;
-    text.reserve(128);
     {
         std::lock_guard<std::mutex> guard(lock);
-        for (const std::string& entry : entries) {
-            text += entry;
-            text += '\n';
-        }
+        text = joined(entries);
     }
     if (length)
         *length = text.size();
@@ -87,10 +98,6 @@ bool devList::save_and_clear() {
     }
     if (path.empty())
         return false;
-    std::string text;
-    for (const std::string& entry : taken) {
-        text += entry;
-        text += '\n';
-    }
+    const std::string text = joined(taken);
     return write_list(path, text.data(), text.size());
 }

@@ -16,13 +16,6 @@ namespace {
 
 const std::string settings_dir = product_dir + "/settings";
 
-std::string group(int n) {
-    std::string text = "{";
-    for (int i = 0; i < n; ++i)
-        text += (i ? ", \"p" : "\"p") + std::to_string(i) + "\": {}";
-    return text + "}";
-}
-
 class ProbeTest : public ServerTest {
 protected:
     void SetUp() override {
@@ -32,9 +25,9 @@ protected:
         // Device SN0001: 5 total-counting, 3 viability, 2 cell-line and 0 advanced protocols,
         // the protocol file dated 2023-11-14 22:13:20 UTC, security level 2.
         const std::string protocols = settings_dir + "/SN0001.json";
-        write_whole(protocols, "{\"BF_TOTAL_CELL_COUNTING\": " + group(5) +
-                                   ", \"BF_CELL_COUNTING_VIABILITY\": " + group(3) +
-                                   ", \"FL_CELL_LINES_PRIMARY_CELLS\": " + group(2) +
+        write_whole(protocols, "{\"BF_TOTAL_CELL_COUNTING\": " + protocol_group(5) +
+                                   ", \"BF_CELL_COUNTING_VIABILITY\": " + protocol_group(3) +
+                                   ", \"FL_CELL_LINES_PRIMARY_CELLS\": " + protocol_group(2) +
                                    ", \"FL_ADVANCED\": {}}");
         const timeval times[2] = {{1700000000, 0}, {1700000000, 0}};
         ASSERT_EQ(::utimes(protocols.c_str(), times), 0);
@@ -44,12 +37,7 @@ protected:
                     "\"Staining option\": \"Eosin\", \"Autofocusing channel in FL\": \"RF\", "
                     "\"Autofocused counting\": \"On\", "
                     "\"Autofocus upon slide insertion\": \"Off\"}");
-        write_whole(product_dir + "/default/cellcounting_settings.json",
-                    "{\"Slide type\": \"2\", \"Chamber area\": \"All\", "
-                    "\"Selected chamber\": \"1\", "
-                    "\"Combine result\": \"Off\", \"Staining option\": \"Trypan\", "
-                    "\"Autofocusing channel in FL\": \"GF\", \"Autofocused counting\": \"Off\", "
-                    "\"Autofocus upon slide insertion\": \"On\"}");
+        write_whole(product_dir + "/default/cellcounting_settings.json", default_cell_settings());
         write_whole(product_dir + "/security/security_SN0001.txt", "2\n");
         write_whole(settings_dir + "/server_settings.json",
                     "{\"pw. Minimum length\": \"10\", \"pw. Change cycle\": \"6\", "

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "common/files.h"
+#include "common/lines.h"
 #include "harness.h"
 
 #ifdef ACCOUNT_TOOL_BIN
@@ -18,12 +19,9 @@ namespace fs = std::filesystem;
 
 // The value of the line "<name>:\t<value>" of /proc/<pid>/status.
 std::string status_field(pid_t pid, const std::string& name) {
-    std::istringstream lines(read_file("/proc/" + std::to_string(pid) + "/status"));
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind(name + ":\t", 0) == 0)
-            return line.substr(name.size() + 2);
-    }
-    return "<missing>";
+    const auto lines =
+        lines_starting(read_file("/proc/" + std::to_string(pid) + "/status"), name + ":\t");
+    return lines.empty() ? "<missing>" : lines.front().substr(name.size() + 2);
 }
 
 // The per-mount options of the topmost mount at `point` as the process sees it.
@@ -44,12 +42,6 @@ bool has_option(const std::string& options, const std::string& option) {
     return ("," + options + ",").find("," + option + ",") != std::string::npos;
 }
 
-const std::string default_settings =
-    "{\"Slide type\": \"2\", \"Chamber area\": \"All\", \"Selected chamber\": \"1\", "
-    "\"Combine result\": \"Off\", \"Staining option\": \"Trypan\", "
-    "\"Autofocusing channel in FL\": \"GF\", \"Autofocused counting\": \"Off\", "
-    "\"Autofocus upon slide insertion\": \"On\"}";
-
 class ConfinedServer : public ServerTest {
 protected:
     void SetUp() override {
@@ -67,7 +59,7 @@ protected:
 TEST_F(ConfinedServer, ServesDevicesAccountsAndDeviceListAndStopsInOrder) {
     // One interface besides loopback: it becomes the primary, so the bridge file is written.
     const bool primary = add_interface("conf0", "10.98.0.1/24");
-    write_whole(product_dir + "/default/cellcounting_settings.json", default_settings);
+    write_whole(product_dir + "/default/cellcounting_settings.json", default_cell_settings());
     start();
     const pid_t pid = server.pid();
 
@@ -109,7 +101,7 @@ TEST_F(ConfinedServer, ServesDevicesAccountsAndDeviceListAndStopsInOrder) {
     EXPECT_TRUE(checksum_ok(*reply));
     EXPECT_EQ(text_at(*reply, 0, 32), "Counter");
     EXPECT_EQ(read_whole(product_dir + "/settings/SN-CONF_cellcounting_settings.json"),
-              default_settings);
+              default_cell_settings());
 
     // The device list, replaced at the end of the cycle.
     ASSERT_TRUE(wait_until([&] { return !read_whole(devlist_file).empty(); }, 7000ms));

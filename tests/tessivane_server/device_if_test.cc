@@ -19,14 +19,6 @@ std::string padded(const std::string& name) {
     return name + std::string(32 - name.size(), '\0');
 }
 
-// A JSON object with `n` members, as a protocol group.
-std::string group(int n) {
-    json_object_s group;
-    for (int i = 0; i < n; ++i)
-        group.raw("p" + std::to_string(i), "{}");
-    return group.dump();
-}
-
 std::string settings_json(const std::string& chamber_area, const std::string& channel_key,
                           const std::string& channel) {
     return json_object_s({{"Slide type", "3"},
@@ -38,16 +30,6 @@ std::string settings_json(const std::string& chamber_area, const std::string& ch
                           {"Autofocus upon slide insertion", "Off"}})
         .dump();
 }
-
-const std::string full_defaults = json_object_s({{"Slide type", "2"},
-                                                 {"Chamber area", "All"},
-                                                 {"Selected chamber", "1"},
-                                                 {"Combine result", "Off"},
-                                                 {"Staining option", "Trypan"},
-                                                 {"Autofocusing channel in FL", "GF"},
-                                                 {"Autofocused counting", "Off"},
-                                                 {"Autofocus upon slide insertion", "On"}})
-                                      .dump();
 
 std::vector<int> settings_bytes(const bytes& reply) {
     std::vector<int> v;
@@ -105,15 +87,16 @@ TEST_F(ServerTest, NamesAreUniqueWithinACycleAndFreeAgainAfterIt) {
 
 TEST_F(ServerTest, ReplyCarriesTheDeviceFilesInTheFormatOfItsVersion) {
     const std::string settings = product_dir + "/settings/";
-    write_whole(settings + "SN-P.json", "{\"BF_TOTAL_CELL_COUNTING\": " + group(5) +
-                                            ", \"BF_CELL_COUNTING_VIABILITY\": " + group(3) +
-                                            ", \"FL_CELL_LINES_PRIMARY_CELLS\": " + group(2) +
-                                            ", \"FL_ADVANCED\": {}}");
+    write_whole(settings + "SN-P.json",
+                "{\"BF_TOTAL_CELL_COUNTING\": " + protocol_group(5) +
+                    ", \"BF_CELL_COUNTING_VIABILITY\": " + protocol_group(3) +
+                    ", \"FL_CELL_LINES_PRIMARY_CELLS\": " + protocol_group(2) +
+                    ", \"FL_ADVANCED\": {}}");
     // A modification time beyond 32 bits: 0x1_23456789.
     const timespec times[2] = {{0x123456789, 0}, {0x123456789, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (settings + "SN-P.json").c_str(), times, 0), 0);
     write_whole(product_dir + "/security/security_SN-P.txt", "2 high\n");
-    write_whole(product_dir + "/default/cellcounting_settings.json", full_defaults);
+    write_whole(product_dir + "/default/cellcounting_settings.json", default_cell_settings());
     std::string device = settings_json("Current", "Staining option", "Other");
     device.insert(device.size() - 1, ", \"Autofocusing channel in FL\": \"RF\"");
     write_whole(settings + "SN-P_cellcounting_settings.json", device);
@@ -175,13 +158,14 @@ TEST_F(ServerTest, MissingOrUnsafeFilesStillGetAReply) {
     EXPECT_NE(server.out().find("settings_json_parser, stat fail \n"), std::string::npos);
 
     // With a default file, a device without settings of its own gets a copy of it.
-    write_whole(product_dir + "/default/cellcounting_settings.json", full_defaults);
+    write_whole(product_dir + "/default/cellcounting_settings.json", default_cell_settings());
     put_text(request, 32, std::string(32, '\0'));
     put_text(request, 32, "SN-M");
     auto reply = client.ask(device_port, sealed(request));
     ASSERT_TRUE(reply);
     EXPECT_EQ(settings_bytes(*reply), (std::vector<int>{0, 0, 2, 1, 1, 0, 1, 0, 1}));
-    EXPECT_EQ(read_whole(product_dir + "/settings/SN-M_cellcounting_settings.json"), full_defaults);
+    EXPECT_EQ(read_whole(product_dir + "/settings/SN-M_cellcounting_settings.json"),
+              default_cell_settings());
 
     // A device that supplies its own settings (source 1) gets them back untouched.
     put_text(request, 32, "SN-S");
@@ -348,10 +332,10 @@ TEST_F(ServerTest, ChangedDeviceFilesAreSeenByTheNextAnnouncement) {
     const std::string protocol = product_dir + "/settings/SN-C.json";
     const std::string device_settings = product_dir + "/settings/SN-C_cellcounting_settings.json";
     write_whole(security, "1");
-    write_whole(protocol, "{\"BF_TOTAL_CELL_COUNTING\": " + group(1) +
+    write_whole(protocol, "{\"BF_TOTAL_CELL_COUNTING\": " + protocol_group(1) +
                               ", \"BF_CELL_COUNTING_VIABILITY\": {}, "
                               "\"FL_CELL_LINES_PRIMARY_CELLS\": {}, \"FL_ADVANCED\": {}}");
-    write_whole(product_dir + "/default/cellcounting_settings.json", full_defaults);
+    write_whole(product_dir + "/default/cellcounting_settings.json", default_cell_settings());
     write_whole(device_settings, settings_json("All", "Autofocusing channel in FL", "GF"));
     start();
     std::this_thread::sleep_for(1200ms);  // the files have settled: now their results are kept
@@ -364,7 +348,7 @@ TEST_F(ServerTest, ChangedDeviceFilesAreSeenByTheNextAnnouncement) {
         EXPECT_EQ(settings_bytes(*reply)[6], 1);
     }
     write_whole(security, "2");
-    write_whole(protocol, "{\"BF_TOTAL_CELL_COUNTING\": " + group(2) +
+    write_whole(protocol, "{\"BF_TOTAL_CELL_COUNTING\": " + protocol_group(2) +
                               ", \"BF_CELL_COUNTING_VIABILITY\": {}, "
                               "\"FL_CELL_LINES_PRIMARY_CELLS\": {}, \"FL_ADVANCED\": {}}");
     write_whole(device_settings, settings_json("All", "Autofocusing channel in FL", "RF"));

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "common/files.h"
+#include "common/json.h"
 
 namespace fs = std::filesystem;
 
@@ -164,6 +165,26 @@ bool wait_until(const std::function<bool()>& done, milliseconds limit) {
         std::this_thread::sleep_for(10ms);
     }
     return true;
+}
+
+// --- Product files ----------------------------------------------------------------------------
+std::string protocol_group(int n) {
+    json_object_s group;
+    for (int i = 0; i < n; ++i)
+        group.raw("p" + std::to_string(i), "{}");
+    return group.dump();
+}
+
+std::string default_cell_settings() {
+    return json_object_s({{"Slide type", "2"},
+                          {"Chamber area", "All"},
+                          {"Selected chamber", "1"},
+                          {"Combine result", "Off"},
+                          {"Staining option", "Trypan"},
+                          {"Autofocusing channel in FL", "GF"},
+                          {"Autofocused counting", "Off"},
+                          {"Autofocus upon slide insertion", "On"}})
+        .dump();
 }
 
 // --- The stand-in user-management command -----------------------------------------------------

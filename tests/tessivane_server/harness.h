@@ -71,6 +71,12 @@ void write_whole(const std::string& path, const bytes& content);
 // Polls `done` every 10 ms until it holds or `limit` passed.
 bool wait_until(const std::function<bool()>& done, milliseconds limit);
 
+// --- Product files ----------------------------------------------------------------------------
+// A protocol group of `n` empty protocols: {"p0": {}, "p1": {}, ...}.
+std::string protocol_group(int n);
+// The default cell-counting settings of an installation, all eight keys.
+std::string default_cell_settings();
+
 // --- The stand-in user-management command -----------------------------------------------------
 // Installs at USER_TOOL a script that records every call's arguments, prints the file
 // "search_output" of the scratch folder for search_by_name, and runs `extra` (shell) last.
