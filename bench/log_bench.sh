@@ -101,21 +101,20 @@ together() {  # round: the appends by $writers processes at once
     append_failed=$((append_failed + rc))
   done
 }
-timed_round() {  # function round: prints its wall time; counts rows it failed to add
+timed_round() {  # function round: sets round_s to its wall time; counts rows it failed to add
   local before t0 after
   before=$(count_rows)
   t0=$EPOCHREALTIME
   "$1" "$2"
-  calc "$EPOCHREALTIME - $t0" >"$tmp.time"
+  round_s=$(calc "$EPOCHREALTIME - $t0")
   after=$(count_rows)
-  [ $((after - before)) = "$total" ] || append_lost=$((append_lost + total - (after - before)))
+  append_lost=$((append_lost + total - (after - before)))
 }
 seq_times=() con_times=()
 for round in $(seq "$append_rounds"); do
-  timed_round one_by_one "$round"; seq_times+=("$(cat "$tmp.time")")
-  timed_round together "$round"; con_times+=("$(cat "$tmp.time")")
+  timed_round one_by_one "$round"; seq_times+=("$round_s")
+  timed_round together "$round"; con_times+=("$round_s")
 done
-rm -f "$tmp.time"
 seq_s=$(median "${seq_times[@]}")
 con_s=$(median "${con_times[@]}")
 append_ratio=$(calc "$con_s / $seq_s")

@@ -10,6 +10,11 @@
 
 namespace {
 
+struct stmt_finalizer {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using stmt_ptr = std::unique_ptr<sqlite3_stmt, stmt_finalizer>;
+
 int64_t now_ms() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);

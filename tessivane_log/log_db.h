@@ -24,11 +24,7 @@ inline constexpr int64_t kLongestBusyWaitMs = 2;
 struct db_closer {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
-struct stmt_finalizer {
-    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
 using db_ptr = std::unique_ptr<sqlite3, db_closer>;
-using stmt_ptr = std::unique_ptr<sqlite3_stmt, stmt_finalizer>;
 
 struct log_db_s {
     // Declared before db, so it outlives the connection whose busy handler reads it.

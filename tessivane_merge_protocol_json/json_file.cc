@@ -125,14 +125,6 @@ int fill_temp(unique_fd fd, const rapidjson::Value& root, const struct stat* old
     return 0;
 }
 
-// A rename is only durable once the folder holding it is synced; a folder that cannot be synced
-// (some file systems refuse) still has the complete file, so that is not a failure.
-void sync_folder(const std::string& folder) {
-    const unique_fd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0)
-        fsync(fd.get());
-}
-
 }  // namespace
 
 json_open_e open_regular_file(const std::string& path, file_ptr& fp, struct stat& st) {
@@ -228,8 +220,9 @@ int remove_stale_temps(int folder_fd, const std::string& path) {
     return removed;
 }
 
-bool replace_json_file(const std::string& path, const rapidjson::Value& root,
+bool replace_json_file(int folder_fd, const std::string& path, const rapidjson::Value& root,
                        const struct stat* old, std::string& error) {
+    remove_stale_temps(folder_fd, path);
     std::string temp = folder_of(path) + "/." + base_of(path) + kTempInfix + "XXXXXX";
     unique_fd fd(mkostemp(temp.data(), O_CLOEXEC));
     if (fd.get() < 0)
@@ -241,6 +234,8 @@ bool replace_json_file(const std::string& path, const rapidjson::Value& root,
         unlink(temp.c_str());
         return write_failure(path, reason, error);
     }
-    sync_folder(folder_of(path));
+    // A rename is only durable once the folder holding it is synced; a folder that cannot be
+    // synced (some file systems refuse) still has the complete file, so that is not a failure.
+    fsync(folder_fd);
     return true;
 }

@@ -82,9 +82,11 @@ unique_fd lock_folder_of(const std::string& path, std::string& error);
 // many were removed.
 int remove_stale_temps(int folder_fd, const std::string& path);
 
-// Replaces (or creates) path with the document root, pretty-printed without a trailing newline,
-// as promised above. The new file gets the permission bits of old (owner and group too, where
-// the user may), or with old null those a newly created file gets under the umask. Returns false
-// with one line in error, leaving path untouched and no temporary file behind.
-bool replace_json_file(const std::string& path, const rapidjson::Value& root,
+// Replaces (or creates) path, in the folder locked by folder_fd, with the document root,
+// pretty-printed without a trailing newline, as promised above; first removes the stale
+// temporary files of path, and at the end syncs the folder. The new file gets the permission bits
+// of old (owner and group too, where the user may), or with old null those a newly created file
+// gets under the umask. Returns false with one line in error, leaving path untouched and no
+// temporary file behind.
+bool replace_json_file(int folder_fd, const std::string& path, const rapidjson::Value& root,
                        const struct stat* old, std::string& error);

@@ -1,6 +1,5 @@
 // tessivane_merge_protocol_json: adds to a target protocol file the counting modes, protocols and
 // parameters that a default protocol file has and the target lacks.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,8 +69,9 @@ int merge_into(const std::string& target_path, const std::string& src_path,
     case json_open_e::ok:
         break;
     case json_open_e::missing:
-        remove_stale_temps(lock.get(), target_path);
-        return replace_json_file(target_path, src, nullptr, error) ? 0 : fail(kCannotOpen, error);
+        return replace_json_file(lock.get(), target_path, src, nullptr, error)
+                   ? 0
+                   : fail(kCannotOpen, error);
     case json_open_e::not_regular:
         return cannot_open_target(
             target_path, S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file");
@@ -95,8 +95,7 @@ int merge_into(const std::string& target_path, const std::string& src_path,
         return fail(kCannotOpen,
                     "Cannot write target json: " + target_path + ": " + std::strerror(errno));
     }
-    remove_stale_temps(lock.get(), path);
-    return replace_json_file(path, target, &st, error) ? 0 : fail(kCannotOpen, error);
+    return replace_json_file(lock.get(), path, target, &st, error) ? 0 : fail(kCannotOpen, error);
 }
 
 }  // namespace
