@@ -1,13 +1,13 @@
 // sealprint: renders the signed approval report of every result in a report folder.
 #include <QApplication>
 #include <QFile>
-#include <QFontDatabase>
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "job/report_job.h"
+#include "render/canvas.h"
 
 namespace {
 
@@ -53,11 +53,7 @@ int main(int argc, char** argv) {
     // Qt sees only the program name: an id such as "-platform" must stay an id.
     int qt_argc = 1;
     QApplication app(qt_argc, argv);
-    // For the histogram images; a missing font leaves Qt's own choice.
-    for (const char* face : {"Ubuntu-L.ttf", "Ubuntu-R.ttf", "Ubuntu-M.ttf"}) {
-        QFontDatabase::addApplicationFont(QStringLiteral(UBUNTU_FONT_DIR "/") +
-                                          QLatin1String(face));
-    }
+    register_label_fonts();  // for the histogram images
 
     // Names are UTF-8; the report path is a file name and keeps its bytes whatever the locale.
     QStringList args;

@@ -1,6 +1,7 @@
 #include "render/canvas.h"
 
 #include <QFont>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -30,4 +31,11 @@ void draw_label(QPainter& painter, const QString& text, const QRect& geometry, i
 QImage scale_to_output(const QImage& canvas) {
     return canvas.scaled(kOutputSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
         .convertToFormat(QImage::Format_RGB888);
+}
+
+void register_label_fonts() {
+    for (const char* face : {"Ubuntu-L.ttf", "Ubuntu-R.ttf", "Ubuntu-M.ttf"}) {
+        QFontDatabase::addApplicationFont(QStringLiteral(UBUNTU_FONT_DIR "/") +
+                                          QLatin1String(face));
+    }
 }

@@ -23,6 +23,10 @@ QImage new_canvas();
 // Draws the widget's off-screen grab on the canvas at the widget's own position.
 void draw_grab(QPainter& painter, QWidget& widget);
 
+// Registers the Ubuntu faces of the labels (light, regular, medium) from the font folder, once per
+// process after the application object exists; a missing font leaves Qt's own choice.
+void register_label_fonts();
+
 // Draws a text label (Ubuntu at `pixel_size`, transparent background, default palette and
 // alignment) with the given geometry on the canvas.
 void draw_label(QPainter& painter, const QString& text, const QRect& geometry, int pixel_size);

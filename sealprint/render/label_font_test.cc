@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QFont>
-#include <QFontDatabase>
 #include <QFontInfo>
 #include <QPainter>
 
@@ -61,11 +60,7 @@ TEST(HistogramLabels, ClusterAndAxisLabelsFitTheirBoxesWhole) {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // As the program registers them at start.
-    for (const char* face : {"Ubuntu-L.ttf", "Ubuntu-R.ttf", "Ubuntu-M.ttf"}) {
-        QFontDatabase::addApplicationFont(QStringLiteral(UBUNTU_FONT_DIR "/") +
-                                          QLatin1String(face));
-    }
+    register_label_fonts();  // as the program does at start
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
