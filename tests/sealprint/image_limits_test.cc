@@ -2,11 +2,10 @@
 // (a few kilobytes of file can declare gigabytes of pixels) is refused before it is decoded:
 // page 1 keeps both picture frames empty and the result still succeeds.
 #include <cstdint>
-#include <regex>
-#include <sstream>
 #include <string>
 
 #include "common/files.h"
+#include "page_reader.h"
 #include "picture_files.h"
 #include "result_folder.h"
 #include "sealprint_run.h"
@@ -15,12 +14,7 @@ namespace {
 
 // The camera pictures of page 1 (1124 × 899, the tag image and its zoom) in the saved report.
 int camera_pictures(const std::string& pdf) {
-    std::istringstream list(shell_output("pdfimages -f 1 -l 1 -list '" + pdf + "'"));
-    static const std::regex picture(R"(\s*1\s+\d+\s+image\s+1124\s+899\s.*)");
-    int n = 0;
-    for (std::string line; std::getline(list, line);)
-        n += std::regex_match(line, picture);
-    return n;
+    return images_listed(pdf, 1, R"(1124\s+899\s)");
 }
 
 struct declared_s {

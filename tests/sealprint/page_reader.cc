@@ -346,6 +346,17 @@ page_pixels_s::rgb_s page_pixels_s::pixel(int column, int row) const {
             static_cast<unsigned char>(data[i + 2])};
 }
 
+int images_listed(const std::string& pdf, int n, const std::string& columns) {
+    const std::string page = std::to_string(n);
+    std::istringstream list(
+        shell_output("pdfimages -f " + page + " -l " + page + " -list '" + pdf + "'"));
+    const std::regex picture(R"(\s*)" + page + R"(\s+\d+\s+image\s+)" + columns + ".*");
+    int count = 0;
+    for (std::string line; std::getline(list, line);)
+        count += std::regex_match(line, picture);
+    return count;
+}
+
 page_pixels_s render_page(const std::string& pdf, int n, const box_s& box, int dpi) {
     page_pixels_s pixels;
     if (n < 1 || n > 2)

@@ -56,6 +56,10 @@ struct page_pixels_s {
     rgb_s pixel(int column, int row) const;
 };
 
+// How many images `pdfimages -list` shows on page `n` whose columns after "image" match
+// `columns` (a regular expression: width, height, colour, ...).
+int images_listed(const std::string& pdf, int n, const std::string& columns);
+
 // Page `n` rendered at `dpi`: the whole page, or only `box` when it has a width.
 page_pixels_s render_page(const std::string& pdf, int n, const box_s& box = {}, int dpi = 300);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -45,34 +46,19 @@ std::string png_chunk(const std::string& type, const std::string& data) {
     return chunk;
 }
 
-}  // namespace
+struct tiff_entry_s {
+    unsigned tag, type;  // type 3 SHORT, 4 LONG
+    uint32_t count, value;
+};
 
-std::string tiff_rgb(int width, int height, const painter_f& paint) {
-    struct entry_s {
-        unsigned tag, type;  // type 3 SHORT, 4 LONG
-        uint32_t count, value;
-    };
-    const uint32_t entry_count = 10;
-    const uint32_t bits_at = 8 + 2 + entry_count * 12 + 4;
-    const uint32_t pixels_at = bits_at + 6;
-    const uint32_t pixel_bytes = static_cast<uint32_t>(width) * height * 3;
-    const entry_s entries[entry_count] = {
-        {256, 4, 1, static_cast<uint32_t>(width)},   // ImageWidth
-        {257, 4, 1, static_cast<uint32_t>(height)},  // ImageLength
-        {258, 3, 3, bits_at},                        // BitsPerSample: 8, 8, 8 at bits_at
-        {259, 3, 1, 1},                              // no compression
-        {262, 3, 1, 2},                              // RGB
-        {273, 4, 1, pixels_at},                      // StripOffsets
-        {277, 3, 1, 3},                              // SamplesPerPixel
-        {278, 4, 1, static_cast<uint32_t>(height)},  // RowsPerStrip
-        {279, 4, 1, pixel_bytes},                    // StripByteCounts
-        {284, 3, 1, 1},                              // chunky planes
-    };
-    std::string tiff = "II*";
-    tiff += '\0';
+// A little-endian TIFF's header and its one directory, which ends the chain of directories;
+// what follows the directory (at 8 + 2 + 12 × entries + 4) is the caller's.
+std::string tiff_head(const std::vector<tiff_entry_s>& entries) {
+    std::string tiff = "II";
+    put16le(tiff, 42);
     put32le(tiff, 8);
-    put16le(tiff, entry_count);
-    for (const entry_s& e : entries) {
+    put16le(tiff, static_cast<unsigned>(entries.size()));
+    for (const tiff_entry_s& e : entries) {
         put16le(tiff, e.tag);
         put16le(tiff, e.type);
         put32le(tiff, e.count);
@@ -84,6 +70,28 @@ std::string tiff_rgb(int width, int height, const painter_f& paint) {
         }
     }
     put32le(tiff, 0);  // no further image
+    return tiff;
+}
+
+}  // namespace
+
+std::string tiff_rgb(int width, int height, const painter_f& paint) {
+    const uint32_t entry_count = 10;
+    const uint32_t bits_at = 8 + 2 + entry_count * 12 + 4;
+    const uint32_t pixels_at = bits_at + 6;
+    const uint32_t pixel_bytes = static_cast<uint32_t>(width) * height * 3;
+    std::string tiff = tiff_head({
+        {256, 4, 1, static_cast<uint32_t>(width)},   // ImageWidth
+        {257, 4, 1, static_cast<uint32_t>(height)},  // ImageLength
+        {258, 3, 3, bits_at},                        // BitsPerSample: 8, 8, 8 at bits_at
+        {259, 3, 1, 1},                              // no compression
+        {262, 3, 1, 2},                              // RGB
+        {273, 4, 1, pixels_at},                      // StripOffsets
+        {277, 3, 1, 3},                              // SamplesPerPixel
+        {278, 4, 1, static_cast<uint32_t>(height)},  // RowsPerStrip
+        {279, 4, 1, pixel_bytes},                    // StripByteCounts
+        {284, 3, 1, 1},                              // chunky planes
+    });
     for (int k = 0; k < 3; ++k)
         put16le(tiff, 8);
     for (int y = 0; y < height; ++y) {
@@ -130,41 +138,20 @@ std::string png_rgba(int width, int height, const painter_f& paint) {
 // A little-endian baseline TIFF of 8-bit grey, one uncompressed strip, that declares
 // width × height pixels but holds only 64 bytes of them.
 std::string tiff_declaring(uint32_t width, uint32_t height) {
-    struct entry_s {
-        unsigned tag, type;  // 3 SHORT, 4 LONG
-        uint32_t value;
-    };
-    const unsigned count = 9;
-    const uint32_t data_at = 8 + 2 + count * 12 + 4;
-    const entry_s entries[count] = {
-        {256, 4, width},
-        {257, 4, height},
-        {258, 3, 8},
-        {259, 3, 1},
-        {262, 3, 1},
-        {273, 4, data_at},
-        {277, 3, 1},
-        {278, 4, height},
-        {279, 4,
+    const uint32_t data_at = 8 + 2 + 9 * 12 + 4;
+    std::string t = tiff_head({
+        {256, 4, 1, width},
+        {257, 4, 1, height},
+        {258, 3, 1, 8},
+        {259, 3, 1, 1},
+        {262, 3, 1, 1},
+        {273, 4, 1, data_at},
+        {277, 3, 1, 1},
+        {278, 4, 1, height},
+        {279, 4, 1,
          static_cast<uint32_t>(uint64_t(width) * height > 0xFFFFFFFFu ? 0xFFFFFFFFu
                                                                       : width * height)},
-    };
-    std::string t = "II";
-    put16le(t, 42);
-    put32le(t, 8);
-    put16le(t, count);
-    for (const entry_s& e : entries) {
-        put16le(t, e.tag);
-        put16le(t, e.type);
-        put32le(t, 1);
-        if (e.type == 3) {
-            put16le(t, e.value);
-            put16le(t, 0);
-        } else {
-            put32le(t, e.value);
-        }
-    }
-    put32le(t, 0);
+    });
     t += std::string(64, '\x80');
     return t;
 }
