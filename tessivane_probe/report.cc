@@ -88,7 +88,10 @@ std::string printable(const std::string& text) {
             ++i;
             continue;
         }
-        if (const size_t len = c >= 0x80 ? utf8_sequence(text, i) : 0) {
+        // U+0080..U+009F are controls too (U+009B introduces a terminal's escape sequences).
+        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (const size_t len = c >= 0x80 && !c1 ? utf8_sequence(text, i) : 0) {
             out.append(text, i, len);
             i += len;
             continue;
