@@ -261,31 +261,17 @@ TEST_F(BadReplies, HealthShowsTheRepliesInOrderWhicheverComesFirst) {
     ASSERT_TRUE(joining.bound() && device.bound());
     const auto r = probe({"health"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "Request       version\n"
-              "Server        127.0.0.1:2002\n"
-              "Version text  V\n"
-              "\n"
-              "Request             server-info\n"
-              "Server              127.0.0.1:2001\n"
-              "pw. Minimum length  0\n"
-              "pw. Change cycle    0\n"
-              "pw. Account lock    0\n"
-              "msc. Auto logout    0\n"
-              "msc. Self approval  Off (0)\n"
-              "msc. File transfer  0\n"
-              "\n"
-              "Request             server-info\n"
-              "Server              127.0.0.1:2002\n"
-              "pw. Minimum length  86\n"
-              "pw. Change cycle    0\n"
-              "pw. Account lock    0\n"
-              "msc. Auto logout    0\n"
-              "msc. Self approval  Off (0)\n"
-              "msc. File transfer  0\n"
-              "\n"
-              "Health    ok\n"
-              "Answered  3 of 3\n");
+    // The 2001 reply is all zeros; the 2002 one begins with "V", 86 as the minimum length.
+    const auto server_info = [](const std::string& port, const std::string& min_length) {
+        return "Request             server-info\n"
+               "Server              127.0.0.1:" +
+               port + "\npw. Minimum length  " + min_length +
+               "\npw. Change cycle    0\npw. Account lock    0\nmsc. Auto logout    0\n"
+               "msc. Self approval  Off (0)\nmsc. File transfer  0\n";
+    };
+    EXPECT_EQ(r.out, "Request       version\nServer        127.0.0.1:2002\nVersion text  V\n\n" +
+                         server_info("2001", "0") + "\n" + server_info("2002", "86") +
+                         "\nHealth    ok\nAnswered  3 of 3\n");
 }
 
 TEST_F(BadReplies, ASilentNameServiceCannotHoldTheCommand) {
