@@ -1,18 +1,28 @@
-// One request and its reply over UDP: the request's datagrams go out from a fresh socket, and the
-// reply is read into a buffer of exactly the expected record's size, so no reply, however long or
-// malformed, is ever read past its bounds. Each attempt waits the whole time limit: the joining
-// interface pauses a second after every request, and an early retry would only queue a duplicate
-// behind it and slow down every request after it.
+// Requests and their replies over UDP: each request's datagrams go out from a socket of its own,
+// every request of a command at once, and each reply is read into a buffer of exactly the
+// expected record's size, so no reply, however long or malformed, is ever read past its bounds.
+// Each attempt waits the whole time limit: the joining interface pauses a second after every
+// request, and an early retry would only queue a duplicate behind it and slow down every request
+// after it.
 #pragma once
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "wire.h"
 
+using steady_time = std::chrono::steady_clock::time_point;
+
 enum class exchange_status_e { answered, no_reply, bad_reply };
+
+struct exchange_request_s {
+    sockaddr_in to{};
+    std::vector<wire_bytes> datagrams;  // sent in this order
+    size_t reply_size = 0;
+};
 
 struct exchange_s {
     exchange_status_e status = exchange_status_e::no_reply;
@@ -22,14 +32,18 @@ struct exchange_s {
     std::string error;  // a socket failure, when there was one
 };
 
-// Resolves an IPv4 address or host name; false when it does not resolve.
-bool resolve_ipv4(const std::string& host, in_addr& out);
+enum class resolve_e { resolved, unknown, timed_out };
 
-// Sends `datagrams` in order to `to` and waits up to `timeout_s` for one reply from that address
-// and port; without one, sends them once more and waits `timeout_s` again. A reply of another
-// size or with a wrong checksum is a bad_reply; datagrams from other senders are ignored.
-exchange_s exchange(const sockaddr_in& to, const std::vector<wire_bytes>& datagrams,
-                    size_t reply_size, double timeout_s);
+// Resolves an IPv4 address or host name into `out`. A lookup the name service has not finished
+// by `deadline` is given up (timed_out); it may go on in the background until the process ends.
+resolve_e resolve_ipv4(const std::string& host, steady_time deadline, in_addr& out);
+
+// Sends every request at once and waits for all replies together: a request without a reply from
+// its address and port within `timeout_s` is sent once more and waited for as long again, but
+// never past `deadline`. One result per request, in the requests' order. A reply of another size
+// or with a wrong checksum is a bad_reply; datagrams from other senders are ignored.
+std::vector<exchange_s> exchange_all(const std::vector<exchange_request_s>& requests,
+                                     double timeout_s, steady_time deadline);
 
 // "0a 1b ...", 16 bytes a line.
 std::string hex_dump(const wire_bytes& bytes);

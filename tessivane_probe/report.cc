@@ -55,11 +55,27 @@ void key_int(json_writer& w, const char* key, int64_t value) {
     w.Int64(value);
 }
 
-void begin(json_writer& w, const std::string& request, const peer_s& peer) {
+// `value` as a string when `present`, else null.
+void key_text_or_null(json_writer& w, const char* key, bool present, const std::string& value) {
+    w.Key(key);
+    if (present)
+        w.String(value.c_str(), static_cast<rapidjson::SizeType>(value.size()));
+    else
+        w.Null();
+}
+
+// One JSON object: "request", "host" and "port", then what `fields` writes into it.
+template <typename Fields>
+std::string json_object(const std::string& request, const peer_s& peer, Fields&& fields) {
+    rapidjson::StringBuffer buffer;
+    json_writer w(buffer);
     w.StartObject();
     key_text(w, "request", request);
     key_text(w, "host", peer.host);
     key_int(w, "port", peer.port);
+    fields(w);
+    w.EndObject();
+    return buffer.GetString();
 }
 
 std::string where(const peer_s& peer) {
@@ -88,7 +104,10 @@ std::string printable(const std::string& text) {
             ++i;
             continue;
         }
-        if (const size_t len = c >= 0x80 ? utf8_sequence(text, i) : 0) {
+        // U+0080..U+009F are controls too (U+009B introduces a terminal's escape sequences).
+        const bool c1 =
+            c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (const size_t len = c >= 0x80 && !c1 ? utf8_sequence(text, i) : 0) {
             out.append(text, i, len);
             i += len;
             continue;
@@ -173,17 +192,14 @@ view_s server_info_view(const peer_s& peer, const server_info_reply_s& info) {
                                : info.self_approval == 1 ? "On (1)"
                                                          : std::to_string(info.self_approval)},
         {"msc. File transfer", std::to_string(info.file_transfer)}};
-    rapidjson::StringBuffer buffer;
-    json_writer w(buffer);
-    begin(w, "server-info", peer);
-    key_int(w, "pw_min_length", info.pw_min_length);
-    key_int(w, "pw_change_cycle", info.pw_change_cycle);
-    key_int(w, "pw_account_lock", info.pw_account_lock);
-    key_int(w, "auto_logout", info.auto_logout);
-    key_int(w, "self_approval", info.self_approval);
-    key_int(w, "file_transfer", info.file_transfer);
-    w.EndObject();
-    v.json = buffer.GetString();
+    v.json = json_object("server-info", peer, [&](json_writer& w) {
+        key_int(w, "pw_min_length", info.pw_min_length);
+        key_int(w, "pw_change_cycle", info.pw_change_cycle);
+        key_int(w, "pw_account_lock", info.pw_account_lock);
+        key_int(w, "auto_logout", info.auto_logout);
+        key_int(w, "self_approval", info.self_approval);
+        key_int(w, "file_transfer", info.file_transfer);
+    });
     return v;
 }
 
@@ -191,12 +207,7 @@ view_s version_view(const peer_s& peer, const std::string& text) {
     view_s v;
     const std::string shown = printable(text);
     v.rows = {{"Request", "version"}, {"Server", where(peer)}, {"Version text", shown}};
-    rapidjson::StringBuffer buffer;
-    json_writer w(buffer);
-    begin(w, "version", peer);
-    key_text(w, "text", shown);
-    w.EndObject();
-    v.json = buffer.GetString();
+    v.json = json_object("version", peer, [&](json_writer& w) { key_text(w, "text", shown); });
     return v;
 }
 
@@ -209,124 +220,134 @@ view_s name_view(const std::string& request, const peer_s& peer, const name_repl
               {"User", user},
               {fails ? "Failed logins" : "Account status",
                reply.number == -1 ? "unknown (-1)" : std::to_string(reply.number)}};
-    rapidjson::StringBuffer buffer;
-    json_writer w(buffer);
-    begin(w, request, peer);
-    key_text(w, "user_name", user);
-    key_int(w, fails ? "login_fail_cnt" : "status", reply.number);
-    w.EndObject();
-    v.json = buffer.GetString();
+    v.json = json_object(request, peer, [&](json_writer& w) {
+        key_text(w, "user_name", user);
+        key_int(w, fails ? "login_fail_cnt" : "status", reply.number);
+    });
     return v;
 }
 
+namespace {
+
+// What both views of an announcement reply show, its wire texts made printable.
+struct announce_shown_s {
+    std::string name, serial, version, level;
+    // The server sends no time exactly when it could not open the device's security file.
+    bool security_file = false;
+    bool protocols = false;  // the server could read the device's protocol file
+    bool filled = false;     // the server filled in the settings
+    bool new_format = false;
+    std::vector<setting_s> settings;
+    std::string protocol_time_text, server_time_text;
+};
+
+announce_shown_s shown_announce(const announce_reply_s& a, bool new_format,
+                                const std::string& protocol_time_text) {
+    announce_shown_s s;
+    s.name = printable(a.device_name);
+    s.serial = printable(a.serial);
+    s.version = printable(a.sw_version);
+    s.level = printable(std::string(1, static_cast<char>(a.security_level)));
+    s.security_file = a.server_time != 0;
+    s.protocols = a.protocol_mtime != -1;
+    s.filled = settings_filled(a.settings);
+    s.new_format = new_format;
+    s.settings = decode_settings(a.settings, new_format);
+    s.protocol_time_text = protocol_time_text;
+    s.server_time_text = s.security_file ? utc_date(a.server_time) : "";
+    return s;
+}
+
+table_rows announce_rows(const peer_s& peer, const announce_reply_s& a, const announce_shown_s& s) {
+    table_rows rows = {
+        {"Request", "announce"},
+        {"Server", where(peer)},
+        {"Registered name", s.name.empty() ? "(none)" : s.name},
+        {"Serial", s.serial},
+        {"Software version", s.version},
+        {"Security level", !s.security_file        ? s.level + " (no security file)"
+                           : a.security_level == 0 ? "none (empty security file)"
+                                                   : s.level},
+        {"BF - Total cell counting", std::to_string(a.bf_total)},
+        {"BF - Cell counting & Viability", std::to_string(a.bf_viability)},
+        {"FL - Cell lines & Primary cells", std::to_string(a.fl_cell_lines)},
+        {"FL - Advanced", std::to_string(a.fl_advanced)},
+        {"Protocol file time",
+         s.protocols ? s.protocol_time_text + " (" + std::to_string(a.protocol_mtime) + ")"
+                     : "none (no readable protocol file)"}};
+    if (s.filled) {
+        for (const auto& setting : s.settings)
+            if (setting.present)
+                rows.emplace_back(setting.name, setting.value);
+    } else {
+        rows.emplace_back("Settings", "none (no readable settings file)");
+    }
+    rows.emplace_back("Server time", s.security_file ? s.server_time_text + " (server local time)"
+                                                     : "none (no security file)");
+    return rows;
+}
+
+std::string announce_json(const peer_s& peer, const announce_reply_s& a,
+                          const announce_shown_s& s) {
+    return json_object("announce", peer, [&](json_writer& w) {
+        key_text(w, "device_name", s.name);
+        key_text(w, "serial", s.serial);
+        key_text(w, "sw_version", s.version);
+        key_text(w, "security_level", s.level);
+        w.Key("security_file");
+        w.Bool(s.security_file);
+        w.Key("protocols");
+        w.StartObject();
+        key_int(w, "bf_total_cell_counting", a.bf_total);
+        key_int(w, "bf_cell_counting_viability", a.bf_viability);
+        key_int(w, "fl_cell_lines_primary_cells", a.fl_cell_lines);
+        key_int(w, "fl_advanced", a.fl_advanced);
+        w.EndObject();
+        w.Key("protocol_mtime");
+        if (s.protocols)
+            w.Int64(a.protocol_mtime);
+        else
+            w.Null();
+        key_text_or_null(w, "protocol_mtime_text", s.protocols, s.protocol_time_text);
+        key_text(w, "settings_format", s.new_format ? "new" : "old");
+        w.Key("settings_bytes");
+        w.StartArray();
+        for (unsigned char b : a.settings)
+            w.Uint(b);
+        w.EndArray();
+        w.Key("settings");
+        if (s.filled) {
+            w.StartObject();
+            for (const auto& setting : s.settings) {
+                w.Key(setting.key.c_str());
+                if (!setting.present)
+                    w.Null();
+                else if (setting.numeric)
+                    w.Int(std::stoi(setting.value));
+                else
+                    w.String(setting.value.c_str());
+            }
+            w.EndObject();
+        } else {
+            w.Null();
+        }
+        key_int(w, "server_time", a.server_time);
+        key_text_or_null(w, "server_time_text", s.security_file, s.server_time_text);
+    });
+}
+
+}  // namespace
+
 view_s announce_view(const peer_s& peer, const announce_reply_s& a, bool new_format,
                      const std::string& protocol_time_text) {
-    const std::string name = printable(a.device_name);
-    const std::string serial = printable(a.serial);
-    const std::string version = printable(a.sw_version);
-    const std::string level = printable(std::string(1, static_cast<char>(a.security_level)));
-    // The server sends no time exactly when it could not open the device's security file.
-    const bool security_file = a.server_time != 0;
-    const bool protocols = a.protocol_mtime != -1;
-    const bool filled = settings_filled(a.settings);
-    const std::string server_time = security_file ? utc_date(a.server_time) : "";
-
-    view_s v;
-    v.rows = {{"Request", "announce"},
-              {"Server", where(peer)},
-              {"Registered name", name.empty() ? "(none)" : name},
-              {"Serial", serial},
-              {"Software version", version},
-              {"Security level", !security_file          ? level + " (no security file)"
-                                 : a.security_level == 0 ? "none (empty security file)"
-                                                         : level},
-              {"BF - Total cell counting", std::to_string(a.bf_total)},
-              {"BF - Cell counting & Viability", std::to_string(a.bf_viability)},
-              {"FL - Cell lines & Primary cells", std::to_string(a.fl_cell_lines)},
-              {"FL - Advanced", std::to_string(a.fl_advanced)},
-              {"Protocol file time",
-               protocols ? protocol_time_text + " (" + std::to_string(a.protocol_mtime) + ")"
-                         : "none (no readable protocol file)"}};
-    const auto settings = decode_settings(a.settings, new_format);
-    if (filled) {
-        for (const auto& s : settings)
-            if (s.present)
-                v.rows.emplace_back(s.name, s.value);
-    } else {
-        v.rows.emplace_back("Settings", "none (no readable settings file)");
-    }
-    v.rows.emplace_back("Server time", security_file ? server_time + " (server local time)"
-                                                     : "none (no security file)");
-
-    rapidjson::StringBuffer buffer;
-    json_writer w(buffer);
-    begin(w, "announce", peer);
-    key_text(w, "device_name", name);
-    key_text(w, "serial", serial);
-    key_text(w, "sw_version", version);
-    key_text(w, "security_level", level);
-    w.Key("security_file");
-    w.Bool(security_file);
-    w.Key("protocols");
-    w.StartObject();
-    key_int(w, "bf_total_cell_counting", a.bf_total);
-    key_int(w, "bf_cell_counting_viability", a.bf_viability);
-    key_int(w, "fl_cell_lines_primary_cells", a.fl_cell_lines);
-    key_int(w, "fl_advanced", a.fl_advanced);
-    w.EndObject();
-    w.Key("protocol_mtime");
-    if (protocols)
-        w.Int64(a.protocol_mtime);
-    else
-        w.Null();
-    w.Key("protocol_mtime_text");
-    if (protocols)
-        w.String(protocol_time_text.c_str());
-    else
-        w.Null();
-    w.Key("settings_format");
-    w.String(new_format ? "new" : "old");
-    w.Key("settings_bytes");
-    w.StartArray();
-    for (unsigned char b : a.settings)
-        w.Uint(b);
-    w.EndArray();
-    w.Key("settings");
-    if (filled) {
-        w.StartObject();
-        for (const auto& s : settings) {
-            w.Key(s.key.c_str());
-            if (!s.present)
-                w.Null();
-            else if (s.numeric)
-                w.Int(std::stoi(s.value));
-            else
-                w.String(s.value.c_str());
-        }
-        w.EndObject();
-    } else {
-        w.Null();
-    }
-    key_int(w, "server_time", a.server_time);
-    w.Key("server_time_text");
-    if (security_file)
-        w.String(server_time.c_str());
-    else
-        w.Null();
-    w.EndObject();
-    v.json = buffer.GetString();
-    return v;
+    const announce_shown_s shown = shown_announce(a, new_format, protocol_time_text);
+    return {announce_rows(peer, a, shown), announce_json(peer, a, shown)};
 }
 
 view_s failure_view(const std::string& request, const peer_s& peer, const std::string& error) {
     view_s v;
     v.rows = {{"Request", request}, {"Server", where(peer)}, {"Error", error}};
-    rapidjson::StringBuffer buffer;
-    json_writer w(buffer);
-    begin(w, request, peer);
-    key_text(w, "error", error);
-    w.EndObject();
-    v.json = buffer.GetString();
+    v.json = json_object(request, peer, [&](json_writer& w) { key_text(w, "error", error); });
     return v;
 }
 

@@ -23,8 +23,8 @@ struct peer_s {
     uint16_t port = 0;
 };
 
-// Valid UTF-8 and printable characters as they are; control bytes, DEL, backslash and bytes
-// that are not part of valid UTF-8 as \xNN.
+// Valid UTF-8 and printable characters as they are; control characters (C0, DEL and C1, the
+// latter's two bytes each), backslash and bytes that are not part of valid UTF-8 as \xNN.
 std::string printable(const std::string& text);
 // "YYYY-MM-DD HH:MM:SS" of `seconds` read as UTC.
 std::string utc_date(int64_t seconds);

@@ -80,6 +80,10 @@ TEST(Printable, KeepsUtf8AndEscapesEverythingElse) {
     EXPECT_EQ(printable("\xed\xa0\x80"), "\\xed\\xa0\\x80");  // surrogate
     EXPECT_EQ(printable("end\xc3"), "end\\xc3");              // cut sequence
     EXPECT_EQ(printable(std::string("\0x", 2)), "\\x00x");
+    // C1 controls (U+0080..U+009F, U+009B the 8-bit escape introducer) byte by byte; U+00A0 on.
+    EXPECT_EQ(printable("\xc2\x9b"
+                        "2J\xc2\x80\xc2\x9f\xc2\xa0"),
+              "\\xc2\\x9b2J\\xc2\\x80\\xc2\\x9f\xc2\xa0");
 }
 
 TEST(Dates, UtcDateCoversTheUnsignedRange) {

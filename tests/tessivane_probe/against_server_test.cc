@@ -303,6 +303,18 @@ TEST_F(ProbeTest, NoServerMeansExitTwoWithinTheTimeLimit) {
         << r.err;
     EXPECT_EQ(r.out, "");
 
+    // A command's requests go out together: two ports or three requests take no longer.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--timeout", "1", "server-info"}, {"--timeout", "1", "health"}}) {
+        const auto from = std::chrono::steady_clock::now();
+        EXPECT_EQ(probe(args).status, 2) << args.back();
+        const auto ms =
+            std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - from)
+                .count();
+        EXPECT_GE(ms, 2000) << args.back();
+        EXPECT_LT(ms, 2800) << args.back();
+    }
+
     const auto health = probe({"--json", "--timeout", "0.2", "health"});
     EXPECT_EQ(health.status, 2);
     auto docs = json_lines(health.out);
@@ -337,6 +349,7 @@ TEST(ProbeUsage, BadCommandLinesExitOneWithoutSending) {
              {"--timeout", "abc", "version"},
              {"--timeout"},
              {"--host", "no.such.host.invalid", "version"},
+             {"--joining-host", "", "version"},
          }) {
         const auto r = probe(args);
         std::string shown;

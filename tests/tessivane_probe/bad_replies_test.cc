@@ -2,15 +2,19 @@
 // status 3 and their bytes in hex, and never reads past what it received.
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <random>
 #include <thread>
 
+#include "common/files.h"
 #include "harness.h"
 #include "probe_run.h"
 
@@ -243,4 +247,50 @@ TEST_F(BadReplies, HealthReportsTheWorstOutcome) {
     EXPECT_STREQ(docs[1]["error"].GetString(), "wrong checksum");
     EXPECT_FALSE(docs[3]["healthy"].GetBool());
     EXPECT_EQ(docs[3]["answered"].GetInt(), 2);
+}
+
+TEST_F(BadReplies, HealthShowsTheRepliesInOrderWhicheverComesFirst) {
+    // Port 2001 answers at once, port 2002 only after a while.
+    fake_server joining(2002, [](const bytes& request, int) -> std::vector<bytes> {
+        std::this_thread::sleep_for(300ms);
+        bytes reply = zeros(get_i32(request, 0) == version_request ? 68 : 28);
+        put_text(reply, 0, "V");
+        return {sealed(reply)};
+    });
+    fake_server device(2001, answer_with([] { return sealed(zeros(28)); }));
+    ASSERT_TRUE(joining.bound() && device.bound());
+    const auto r = probe({"health"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // The 2001 reply is all zeros; the 2002 one begins with "V", 86 as the minimum length.
+    const auto server_info = [](const std::string& port, const std::string& min_length) {
+        return "Request             server-info\n"
+               "Server              127.0.0.1:" +
+               port + "\npw. Minimum length  " + min_length +
+               "\npw. Change cycle    0\npw. Account lock    0\nmsc. Auto logout    0\n"
+               "msc. Self approval  Off (0)\nmsc. File transfer  0\n";
+    };
+    EXPECT_EQ(r.out, "Request       version\nServer        127.0.0.1:2002\nVersion text  V\n\n" +
+                         server_info("2001", "0") + "\n" + server_info("2002", "86") +
+                         "\nHealth    ok\nAnswered  3 of 3\n");
+}
+
+TEST_F(BadReplies, ASilentNameServiceCannotHoldTheCommand) {
+    // A name server on loopback that never answers, in a mount namespace of this test.
+    const std::string resolv = scratch_dir + "/resolv.conf";
+    ASSERT_TRUE(fresh_dir(scratch_dir));
+    ASSERT_TRUE(write_file(resolv, "nameserver 127.0.0.1\n"));
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(resolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "needs a private mount namespace (root)";
+    fake_server names(53, [](const bytes&, int) -> std::vector<bytes> { return {}; });
+    ASSERT_TRUE(names.bound());
+    const auto from = std::chrono::steady_clock::now();
+    const auto r = probe({"--timeout", "0.5", "--host", "counter-pc.invalid", "version"});
+    const auto ms =
+        std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - from).count();
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("cannot resolve host counter-pc.invalid"), std::string::npos) << r.err;
+    EXPECT_LT(ms, 1800) << "the lookup is bounded by the command's time limit";
+    EXPECT_FALSE(names.requests().empty()) << "the name was asked for";
 }
