@@ -23,8 +23,9 @@ enum class follow_up_e { good, missing, refused };
 struct follow_up_rules_s {
     const char* thread;  // names the thread in the size line
     bool longer_ok;
-    const char* checksum_error;           // printf format with the record's checksum
-    const char* received_line = nullptr;  // printf format with the user name, once the size is right
+    const char* checksum_error;  // printf format with the record's checksum
+    // printf format with the user name, printed once the size is right; none when null.
+    const char* received_line = nullptr;
 };
 
 // Judges the whole length of a received follow-up (-1: none came) against the record's `size`:

@@ -50,7 +50,7 @@ void reply(int sock, const T& record, const sockaddr_in& to) {
 
 // Port 2002 takes a follow-up of exactly its record's size. The requests that name their user
 // log the name on arrival, before the checksum is tested.
-follow_up_rules_s rules(const char* checksum_error, const char* received_line = nullptr) {
+follow_up_rules_s joining_rules(const char* checksum_error, const char* received_line = nullptr) {
     return {"joining_if", false, checksum_error, received_line};
 }
 const char* const login_fail_error = "Error checksum login fail : %02x \n";
@@ -65,7 +65,7 @@ follow_up_e handle_request(int sock, const msg_header_s& header, const sockaddr_
     case request_join: {
         user_info_s user;
         const follow_up_e got = receive_follow_up(
-            sock, user, from, rules("joining_if() : [Error] checksum join : %02x \n"));
+            sock, user, from, joining_rules("joining_if() : [Error] checksum join : %02x \n"));
         if (got != follow_up_e::good)
             return got;
         // The checksum goes back as received: the client knows its own record.
@@ -92,7 +92,7 @@ follow_up_e handle_request(int sock, const msg_header_s& header, const sockaddr_
         std::printf("joining_if() : [TesiVane] wants to change pw \n");
         password_change_s change;
         const follow_up_e got = receive_follow_up(
-            sock, change, from, rules("joining_if() : [Error] checksum pw : %02x \n"));
+            sock, change, from, joining_rules("joining_if() : [Error] checksum pw : %02x \n"));
         if (got != follow_up_e::good)
             return got;
         const std::string user_name = field_text(change.user_name);
@@ -104,7 +104,8 @@ follow_up_e handle_request(int sock, const msg_header_s& header, const sockaddr_
     case request_set_login_fail: {
         std::printf("joining_if() : [TesiVane] wants to set login fail \n");
         record_fail_to_login_s record;
-        const follow_up_e got = receive_follow_up(sock, record, from, rules(login_fail_error));
+        const follow_up_e got =
+            receive_follow_up(sock, record, from, joining_rules(login_fail_error));
         if (got != follow_up_e::good)
             return got;
         run_command(inc_login_fails_command(issuer_e::joining_if, field_text(record.user_name)));
@@ -113,14 +114,15 @@ follow_up_e handle_request(int sock, const msg_header_s& header, const sockaddr_
     case request_get_login_fail:
         return reply_with_lookup(
             sock,
-            rules(login_fail_error, "joining_if() : [TesiVane] wants to get login fail : %s \n"),
+            joining_rules(login_fail_error,
+                          "joining_if() : [TesiVane] wants to get login fail : %s \n"),
             &record_fail_to_login_s::login_fail_cnt, get_fail_to_login, sent);
     case request_deactivate_account: {
         account_status_s record;
         const follow_up_e got = receive_follow_up(
             sock, record, from,
-            rules(account_error,
-                  "joining_if() : [TesiVane] wants to set account deactivate : %s \n"));
+            joining_rules(account_error,
+                          "joining_if() : [TesiVane] wants to set account deactivate : %s \n"));
         if (got != follow_up_e::good)
             return got;
         run_command(deactivate_command(field_text(record.user_name)));
@@ -129,8 +131,8 @@ follow_up_e handle_request(int sock, const msg_header_s& header, const sockaddr_
     case request_get_account_status:
         return reply_with_lookup(
             sock,
-            rules(account_error,
-                  "joining_if() : [TesiVane] wants to get account deactivate : %s \n"),
+            joining_rules(account_error,
+                          "joining_if() : [TesiVane] wants to get account deactivate : %s \n"),
             &account_status_s::status, get_account_deactivate, sent);
     default:
         return follow_up_e::good;  // unknown request: nothing to do
