@@ -50,43 +50,64 @@ bool copy_preserving(const std::string& from, const std::string& to) {
 
 const char* const parser_name = "settings_json_parser";
 
-struct setting_key {
+bool is(const char* text, const char* word) {
+    return std::strcmp(text, word) == 0;
+}
+
+uint8_t low_byte_of_decimal(const char* text, const cellcounting_setting_s&) {
+    return static_cast<uint8_t>(c_decimal(text));
+}
+
+uint8_t on(const char* text, const cellcounting_setting_s&) {
+    return is(text, "On");
+}
+
+// Which devices a key is read for: all, or only those of one settings format.
+enum class for_format_e { any, old_only, new_only };
+
+// One key of the settings files and the byte it fills.
+struct setting_s {
     const char* key;
-    const char* warn_format;  // function name, device file path
-    const char* error_text;
+    uint8_t cellcounting_setting_s::*field;
+    // The byte's value for the key's text; `so_far` holds the bytes of the keys before it.
+    uint8_t (*decode)(const char* text, const cellcounting_setting_s& so_far);
+    for_format_e format;
+    // The key as its WARN line names it, where that differs from the key.
+    const char* warn_name;
 };
 
-// Lookup order is the order of this table; `channel` uses one of the two channel keys.
-enum setting_index_e {
-    slide_type_key,
-    chamber_area_key,
-    selected_chamber_key,
-    combine_result_key,
-    staining_option_key,
-    autofocusing_channel_key,
-    autofocused_counting_key,
-    autofocus_upon_slide_insertion_key,
-};
-constexpr setting_key setting_keys[] = {
-    {"Slide type", "%s, WARN: No - Slide type in %s, taking from defaults\n",
-     "ERROR: No - Slide type in default settings!"},
-    {"Chamber area", "%s, WARN: No - Chamber area in %s, taking from defaults\n",
-     "ERROR: No - Chamber area in default settings!"},
-    {"Selected chamber", "%s, WARN: No - Selected chamber in %s, taking from defaults\n",
-     "ERROR: No - Selected chamber in default settings!"},
-    {"Combine result", "%s, WARN: No - Combine result in %s, taking from defaults\n",
-     "ERROR: No - Combine result in default settings!"},
-    {"Staining option", "%s, WARN: No - Staining option in %s, taking from defaults\n",
-     "ERROR: No - Staining option in default settings!"},
-    {"Autofocusing channel in FL",
-     "%s, WARN: No - Autofocusing channel in FL in %s, taking from defaults\n",
-     "ERROR: No - Autofocusing channel in FL in default settings!"},
-    {"Autofocused counting", "%s, WARN: No - Autofocused counting in %s, taking from defaults\n",
-     "ERROR: No - Autofocused counting in default settings!"},
+// Read in this order; a missing key's WARN or ERROR line comes out before the next key is read.
+const setting_s settings_table[] = {
+    {"Slide type", &cellcounting_setting_s::slide_type, low_byte_of_decimal, for_format_e::any,
+     nullptr},
+    {"Chamber area", &cellcounting_setting_s::chamber_area,
+     [](const char* text, const cellcounting_setting_s&) -> uint8_t {
+         return is(text, "Current") ? 0 : is(text, "All") ? 1 : 2;
+     },
+     for_format_e::any, nullptr},
+    {"Selected chamber", &cellcounting_setting_s::selected_chamber, low_byte_of_decimal,
+     for_format_e::any, nullptr},
+    // Read (and required) whatever the slide type; it counts only for slide type 3.
+    {"Combine result", &cellcounting_setting_s::combine_result,
+     [](const char* text, const cellcounting_setting_s& so_far) -> uint8_t {
+         return so_far.slide_type == 3 && is(text, "On");
+     },
+     for_format_e::any, nullptr},
+    {"Staining option", &cellcounting_setting_s::channel,
+     [](const char* text, const cellcounting_setting_s&) -> uint8_t {
+         return is(text, "Trypan") ? 0 : 1;
+     },
+     for_format_e::old_only, nullptr},
+    {"Autofocusing channel in FL", &cellcounting_setting_s::channel,
+     [](const char* text, const cellcounting_setting_s&) -> uint8_t {
+         return is(text, "GF") ? 1 : is(text, "RF") ? 2 : 0;
+     },
+     for_format_e::new_only, nullptr},
+    {"Autofocused counting", &cellcounting_setting_s::autofocused_counting, on, for_format_e::any,
+     nullptr},
     // The stray "counting" in this WARN line stays: log readers match these lines as they are.
-    {"Autofocus upon slide insertion",
-     "%s, WARN: No - Autofocus upon slide insertion counting in %s, taking from defaults\n",
-     "ERROR: No - Autofocus upon slide insertion in default settings!"},
+    {"Autofocus upon slide insertion", &cellcounting_setting_s::autofocus_upon_slide_insertion, on,
+     for_format_e::any, "Autofocus upon slide insertion counting"},
 };
 
 struct settings_documents {
@@ -94,27 +115,28 @@ struct settings_documents {
     std::string default_path;
     rapidjson::Document device;
     rapidjson::Document defaults;
-    mutable bool took_defaults = false;
+    bool took_defaults = false;
 
     // The text of a key: the device's own, else (with a WARN line) the default. Null after
     // printing why when neither file has it as a string.
-    const char* text(setting_index_e index) const {
-        const setting_key& k = setting_keys[index];
-        auto member = device.FindMember(k.key);
+    const char* text(const setting_s& setting) {
+        const char* const key = setting.key;
+        auto member = device.FindMember(key);
         const std::string* path = &device_path;
         if (member == device.MemberEnd()) {
-            member = defaults.FindMember(k.key);
+            member = defaults.FindMember(key);
             if (member == defaults.MemberEnd()) {
-                std::fprintf(stderr, "%s, %s\n", parser_name, k.error_text);
+                std::fprintf(stderr, "%s, ERROR: No - %s in default settings!\n", parser_name, key);
                 return nullptr;
             }
-            std::fprintf(stderr, k.warn_format, parser_name, device_path.c_str());
+            std::fprintf(stderr, "%s, WARN: No - %s in %s, taking from defaults\n", parser_name,
+                         setting.warn_name ? setting.warn_name : key, device_path.c_str());
             path = &default_path;
             took_defaults = true;
         }
         if (!member->value.IsString()) {
             std::fprintf(stderr, "%s, json fail: %s: \"%s\" is not a string\n", parser_name,
-                         path->c_str(), k.key);
+                         path->c_str(), key);
             return nullptr;
         }
         return member->value.GetString();
@@ -127,10 +149,6 @@ bool parse_settings_file(std::FILE* file, const std::string& path, rapidjson::Do
         return true;
     std::fprintf(stderr, "%s, json fail: %s: %s\n", parser_name, path.c_str(), problem.c_str());
     return false;
-}
-
-bool is(const char* text, const char* word) {
-    return std::strcmp(text, word) == 0;
 }
 
 }  // namespace
@@ -235,38 +253,20 @@ int settings_json_parser(const char* serial, cellcounting_setting_s* settings, i
     }
 
     cellcounting_setting_s filled{};
-    const char* text;
-    if (!(text = docs.text(slide_type_key)))
-        return -1;
-    filled.slide_type = static_cast<uint8_t>(c_decimal(text));
-    if (!(text = docs.text(chamber_area_key)))
-        return -1;
-    filled.chamber_area = is(text, "Current") ? 0 : is(text, "All") ? 1 : 2;
-    if (!(text = docs.text(selected_chamber_key)))
-        return -1;
-    filled.selected_chamber = static_cast<uint8_t>(c_decimal(text));
-    if (!(text = docs.text(combine_result_key)))
-        return -1;
-    filled.combine_result = filled.slide_type == 3 && is(text, "On");
-    if (new_format == 0) {
-        if (!(text = docs.text(staining_option_key)))
+    for (const setting_s& setting : settings_table) {
+        if (setting.format != for_format_e::any) {
+            if (new_format != 0 && new_format != 1) {
+                std::fprintf(stderr, "%s\n", "Unknown cellcounting settings version!");
+                return -1;
+            }
+            if ((setting.format == for_format_e::new_only) != (new_format == 1))
+                continue;
+        }
+        const char* const text = docs.text(setting);
+        if (!text)
             return -1;
-        filled.channel = is(text, "Trypan") ? 0 : 1;
-    } else if (new_format == 1) {
-        if (!(text = docs.text(autofocusing_channel_key)))
-            return -1;
-        filled.channel = is(text, "GF") ? 1 : is(text, "RF") ? 2 : 0;
-    } else {
-        std::fprintf(stderr, "%s\n", "Unknown cellcounting settings version!");
-        return -1;
+        filled.*setting.field = setting.decode(text, filled);
     }
-    if (!(text = docs.text(autofocused_counting_key)))
-        return -1;
-    filled.autofocused_counting = is(text, "On");
-    if (!(text = docs.text(autofocus_upon_slide_insertion_key)))
-        return -1;
-    filled.autofocus_upon_slide_insertion = is(text, "On");
-
     *settings = filled;  // source and spare stay 0
     if (took_defaults)
         *took_defaults = docs.took_defaults;

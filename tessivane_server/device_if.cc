@@ -12,12 +12,12 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/signalfd.h>
-#include <type_traits>
 #include <unistd.h>
 
 #include "device_files.h"
 #include "device_list.h"
 #include "files.h"
+#include "follow_up.h"
 #include "log_text.h"
 #include "password_notice.h"
 #include "server_settings.h"
@@ -31,7 +31,9 @@ constexpr uint16_t device_port = 2001;
 // The wait for traffic wakes this often to test the stop flag.
 constexpr int stop_check_ms = 250;
 
-[[noreturn]] void fail(const char* what, int status) {
+// A failed system call that leaves the thread nothing to serve with: its error, then the end of
+// the process.
+[[noreturn]] void exit_with_system_error(const char* what, int status) {
     if (what)
         std::perror(what);
     std::fflush(stdout);
@@ -83,12 +85,11 @@ void assign_name(devList& list, const std::string& key, const std::string& name,
 void handle_announcement(int sock, device_announce_s& msg, const sockaddr* from, socklen_t fromlen,
                          devList& list, device_files_cache_s& files) {
     const std::string address = dotted(from);
-    const int calculated = CheckSum(&msg, offsetof(device_announce_s, checksum), false);
-    if (calculated != msg.checksum) {
+    if (!checksum_ok(msg)) {
         const std::string serial = field_text(msg.serial).substr(0, 31);
         std::printf("Check error [%s][%s] recv_checksum:0x%02x, calc_checksum:0x%02x \n\n",
                     address.c_str(), log_safe(serial).c_str(), static_cast<unsigned>(msg.checksum),
-                    static_cast<unsigned>(calculated));
+                    get_checksum(msg));
         std::fflush(stdout);
         return;
     }
@@ -133,82 +134,65 @@ void handle_announcement(int sock, device_announce_s& msg, const sockaddr* from,
     msg.protocol_mtime_hi = static_cast<int32_t>(static_cast<uint64_t>(mtime) >> 32);
     msg.protocol_mtime_lo = static_cast<int32_t>(static_cast<uint32_t>(mtime));
     cached_settings(files, serial, msg.settings, new_format);
-    msg.checksum = CheckSum(&msg, offsetof(device_announce_s, checksum), false);
+    seal(msg);
     send_datagram(sock, &msg, sizeof msg, from, fromlen);
 }
 
-// The follow-up record of an account request; false (silently) when none came within a second.
-template <typename T>
-bool receive_follow_up(int sock, T& record, sockaddr_in& from, socklen_t& fromlen) {
-    if (receive_datagram(sock, &record, sizeof record, receive_limit_ms, from, fromlen) < 0)
-        return false;
-    if (record.checksum == static_cast<int>(get_checksum(record)))
-        return true;
-    if constexpr (std::is_same_v<T, record_fail_to_login_s>)
-        std::printf("Error checksum login fail: %02x\n", static_cast<unsigned>(record.checksum));
-    else
-        std::printf("Error checksum account deactivate : %02x \n",
-                    static_cast<unsigned>(record.checksum));
-    return false;
-}
+// Port 2001 reads a follow-up longer than its record to the record's size.
+constexpr follow_up_rules_s login_fail_rules = {"device_if", true,
+                                                "Error checksum login fail: %02x\n"};
+constexpr follow_up_rules_s account_rules = {"device_if", true,
+                                             "Error checksum account deactivate : %02x \n"};
 
 void send_server_info(int sock, const sockaddr* from, socklen_t fromlen) {
     server_info_s info{};
     get_server_info(&info);
-    info.checksum = static_cast<int>(get_checksum(info));
+    seal(info);
     send_datagram(sock, &info, sizeof info, from, fromlen);
 }
 
 // The handlers that run a command for the user named in the follow-up record; no reply.
 template <typename T>
-void run_for_user(int sock, const char* handler, std::string (*compose)(const std::string&)) {
+void run_for_user(int sock, const follow_up_rules_s& rules, const char* handler,
+                  std::string (*compose)(const std::string&)) {
     T record;
     sockaddr_in from;
-    socklen_t fromlen;
-    if (!receive_follow_up(sock, record, from, fromlen))
+    if (receive_follow_up(sock, record, from, rules) != follow_up_e::good)
         return;
     const std::string command = compose(field_text(record.user_name));
     run_command(command);
     std::printf("%s(): ran '%s'\n", handler, log_safe(command).c_str());
 }
 
-// The handlers that look a number up for the user named in the follow-up record and send the
-// record back with it.
+// The handlers that send the record back with a number looked up for its user.
 template <typename T>
-void reply_with_lookup(int sock, const char* handler, int32_t T::*field,
-                       int (*lookup)(const std::string&, const std::string&)) {
-    T record;
-    sockaddr_in from;
-    socklen_t fromlen;
-    if (!receive_follow_up(sock, record, from, fromlen))
-        return;
-    record.*field = lookup(field_text(record.user_name), default_user_tool);
-    record.checksum = static_cast<int>(get_checksum(record));
-    const ssize_t sent = send_datagram(sock, &record, sizeof record,
-                                       reinterpret_cast<const sockaddr*>(&from), fromlen);
-    std::printf("%s(): sent %d bytes.\n", handler, static_cast<int>(sent));
+void send_lookup(int sock, const follow_up_rules_s& rules, const char* handler, int32_t T::*field,
+                 user_lookup_f lookup) {
+    ssize_t sent;
+    if (reply_with_lookup(sock, rules, field, lookup, sent) == follow_up_e::good)
+        std::printf("%s(): sent %d bytes.\n", handler, static_cast<int>(sent));
 }
 
 void set_fail_to_login(int sock) {
-    run_for_user<record_fail_to_login_s>(sock, "set_fail_to_login", [](const std::string& name) {
-        return inc_login_fails_command(issuer_e::device_if, name);
-    });
+    run_for_user<record_fail_to_login_s>(
+        sock, login_fail_rules, "set_fail_to_login",
+        [](const std::string& name) { return inc_login_fails_command(issuer_e::device_if, name); });
 }
 
 void send_fail_to_login(int sock) {
-    reply_with_lookup(sock, "send_fail_to_login", &record_fail_to_login_s::login_fail_cnt,
-                      get_fail_to_login);
+    send_lookup(sock, login_fail_rules, "send_fail_to_login",
+                &record_fail_to_login_s::login_fail_cnt, get_fail_to_login);
 }
 
 void deactivate_account(int sock) {
-    run_for_user<account_status_s>(sock, "deactivate_account", [](const std::string& name) {
-        return deactivate_command(name);
-    });
+    run_for_user<account_status_s>(
+        sock, account_rules, "deactivate_account",
+        [](const std::string& name) { return deactivate_command(name); });
 }
 
 void send_account_lock_state(int sock) {
-    reply_with_lookup(sock, "send_account_lock_state", &account_status_s::status,
-                      get_account_deactivate);
+    send_lookup(sock, account_rules, "send_account_lock_state", &account_status_s::status,
+                get_account_deactivate);
 }
 
 }  // namespace
@@ -221,7 +205,7 @@ int64_t get_server_time() {
 }
 
 void process_client_api_request(int sock, msg_header_s* header, sockaddr* from, size_t fromlen) {
-    if (header->checksum != static_cast<int>(get_checksum(*header)))
+    if (!checksum_ok(*header))
         return;
     std::printf("%s: 0x%x\n", "Got valid client header", static_cast<unsigned>(header->type));
     const auto length = static_cast<socklen_t>(fromlen);
@@ -257,18 +241,18 @@ void* device_if(void* list) {
 
     const unique_fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (sock.get() < 0)
-        fail("device_if():socket()", 1);
+        exit_with_system_error("device_if():socket()", 1);
     sockaddr_in any{};
     any.sin_family = AF_INET;
     any.sin_port = htons(device_port);
     any.sin_addr.s_addr = htonl(INADDR_ANY);
     if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0)
-        fail("device_if():bind()", 1);
+        exit_with_system_error("device_if():bind()", 1);
     // Reports only signals the process was set up to block; with the mask main leaves (none
     // blocked) it never fires.
     sigset_t mask;
     if (::pthread_sigmask(SIG_BLOCK, nullptr, &mask) != 0)
-        fail(nullptr, 2);
+        exit_with_system_error(nullptr, 2);
     const unique_fd signals(::signalfd(-1, &mask, SFD_CLOEXEC));
 
     for (;;) {
@@ -282,7 +266,7 @@ void* device_if(void* list) {
         if (ready < 0) {
             if (errno == EINTR)
                 continue;  // a SIGTERM landed in this thread: the flag decides
-            fail("device_if():poll()", 3);
+            exit_with_system_error("device_if():poll()", 3);
         }
         if (ready == 0)
             continue;

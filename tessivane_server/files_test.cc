@@ -1,6 +1,9 @@
 #include "files.h"
 
+#include <set>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "test_support.h"
 
@@ -19,6 +22,22 @@ size_t entries(const std::string& dir) {
 
 bool write_text_fd(int fd, const std::string& text) {
     return write_all(fd, text.data(), text.size());
+}
+
+std::set<std::string> names_in(const std::string& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// The pid of a process that has ended.
+pid_t gone_pid() {
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
 }
 
 }  // namespace
@@ -54,4 +73,40 @@ TEST(ReplaceFile, FailedFillLeavesTheOldFileAndNoTemporary) {
     EXPECT_FALSE(replace_file_atomically(dir / "missing/file", 0644,
                                          [](int fd) { return write_text_fd(fd, "x"); }));
     EXPECT_EQ(entries(dir.path), 1u);
+}
+
+TEST(ReplaceFile, WritesThroughAHiddenTemporaryBesideTheTarget) {
+    ScratchDir dir;
+    std::set<std::string> during;
+    EXPECT_TRUE(replace_file_atomically(dir / "file", 0644, [&](int fd) {
+        during = names_in(dir.path);
+        return write_text_fd(fd, "new");
+    }));
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_EQ(during.begin()->rfind(".tessivane_server-" + std::to_string(::getpid()) + "-", 0), 0u)
+        << *during.begin();
+    EXPECT_EQ(names_in(dir.path), std::set<std::string>{"file"});
+}
+
+TEST(RemoveStaleTemporaries, RemovesOnlyFilesOfProcessesGoneOrOfThisPid) {
+    ScratchDir dir;
+    const std::string prefix = ".tessivane_server-";
+    const std::string gone = std::to_string(gone_pid());
+    const std::string own = std::to_string(::getpid());
+    // Kept: a running process's, names of other forms (no pid, a blank strtol would skip).
+    const std::set<std::string> kept = {prefix + "1-a", prefix + gone, prefix + gone + ".tmp",
+                                        prefix + " " + gone + "-a", "devlist.txt"};
+    for (const std::string& name : kept)
+        write_text(dir / name, "x");
+    write_text(dir / (prefix + gone + "-a1B2c3"), "x");
+    write_text(dir / (prefix + own + "-x"), "x");
+    // Never a folder or a link, whatever the name.
+    fs::create_directory(dir / (prefix + gone + "-dir"));
+    fs::create_symlink("devlist.txt", dir / (prefix + gone + "-link"));
+
+    EXPECT_EQ(remove_stale_temporaries(dir.path), 2);
+    std::set<std::string> left = kept;
+    left.insert({prefix + gone + "-dir", prefix + gone + "-link"});
+    EXPECT_EQ(names_in(dir.path), left);
+    EXPECT_EQ(remove_stale_temporaries(dir / "missing"), 0);
 }

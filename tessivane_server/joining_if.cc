@@ -8,6 +8,7 @@
 #include <sys/time.h>
 
 #include "files.h"
+#include "follow_up.h"
 #include "log_text.h"
 #include "password_notice.h"
 #include "server_settings.h"
@@ -22,7 +23,8 @@ constexpr int pause_ms = 1000;
 constexpr int stop_check_ms = 250;
 const char* const source_file = "/src/tessivane_server/joining";
 
-[[noreturn]] void fail(const char* line) {
+// A socket this thread cannot serve with: the line, then the end of the process.
+[[noreturn]] void exit_with_line(const char* line) {
     std::printf("%s\n", line);
     std::fflush(stdout);
     std::_Exit(1);
@@ -40,69 +42,30 @@ ssize_t receive_header(int sock, msg_header_s& header, sockaddr_in& from, sockle
     return -1;
 }
 
-// A follow-up record: arrived and checked out, none within a second, or refused for its size or
-// checksum.
-enum class follow_up_e { good, missing, refused };
-
-// The follow-up record of a request. `refused` after printing a line when its size is wrong, or
-// `checksum_error` (with the record's checksum) when that does not match; `missing`, silently,
-// when none came within a second. `received_line`, when given, is printed with the record's user
-// name as soon as a record of the right size has arrived, whether its checksum matches or not.
-template <typename T>
-follow_up_e receive_follow_up(int sock, T& record, sockaddr_in& from, socklen_t& fromlen,
-                              const char* checksum_error, const char* received_line = nullptr) {
-    const ssize_t length =
-        receive_datagram(sock, &record, sizeof record, receive_limit_ms, from, fromlen);
-    if (length < 0)
-        return follow_up_e::missing;
-    if (static_cast<size_t>(length) != sizeof record) {
-        std::printf("joining_if() : [Error] size follow-up : %zd, not %zu \n", length,
-                    sizeof record);
-        return follow_up_e::refused;
-    }
-    if (received_line)
-        std::printf(received_line, log_safe(field_text(record.user_name)).c_str());
-    if (record.checksum == CheckSum(reinterpret_cast<const char*>(&record), sizeof record))
-        return follow_up_e::good;
-    std::printf(checksum_error, static_cast<unsigned>(record.checksum));
-    return follow_up_e::refused;
-}
-
 template <typename T>
 void reply(int sock, const T& record, const sockaddr_in& to) {
     send_datagram(sock, &record, sizeof record, reinterpret_cast<const sockaddr*>(&to),
                   sizeof(sockaddr_in));
 }
 
+// Port 2002 takes a follow-up of exactly its record's size. The requests that name their user
+// log the name on arrival, before the checksum is tested.
+follow_up_rules_s joining_rules(const char* checksum_error, const char* received_line = nullptr) {
+    return {"joining_if", false, checksum_error, received_line};
+}
 const char* const login_fail_error = "Error checksum login fail : %02x \n";
 const char* const account_error = "Error checksum account deactivate : %02x \n";
 
-// The two lookups: the follow-up names the user, `wants` is logged with the name, and the record
-// goes back with the number in `field`.
-template <typename T>
-follow_up_e reply_with_lookup(int sock, sockaddr_in& from, const char* checksum_error,
-                              const char* wants, int32_t T::*field,
-                              int (*lookup)(const std::string&, const std::string&)) {
-    T record;
-    socklen_t fromlen = sizeof from;
-    const follow_up_e got = receive_follow_up(sock, record, from, fromlen, checksum_error, wants);
-    if (got != follow_up_e::good)
-        return got;
-    record.*field = lookup(field_text(record.user_name), default_user_tool);
-    record.checksum = CheckSum(reinterpret_cast<const char*>(&record), sizeof record);
-    reply(sock, record, from);
-    return got;
-}
-
 // One request whose header checked out; what became of its follow-up (`good` for a request that
 // has none, an unknown one included).
-follow_up_e handle_request(int sock, const msg_header_s& header, sockaddr_in& from) {
-    socklen_t fromlen = sizeof from;
+follow_up_e handle_request(int sock, const msg_header_s& header, const sockaddr_in& header_from) {
+    sockaddr_in from;
+    ssize_t sent;
     switch (header.type) {
     case request_join: {
         user_info_s user;
-        const follow_up_e got = receive_follow_up(sock, user, from, fromlen,
-                                                  "joining_if() : [Error] checksum join : %02x \n");
+        const follow_up_e got = receive_follow_up(
+            sock, user, from, joining_rules("joining_if() : [Error] checksum join : %02x \n"));
         if (got != follow_up_e::good)
             return got;
         // The checksum goes back as received: the client knows its own record.
@@ -113,23 +76,23 @@ follow_up_e handle_request(int sock, const msg_header_s& header, sockaddr_in& fr
     case request_server_info: {
         server_info_s info{};
         get_server_info(&info);
-        info.checksum = CheckSum(reinterpret_cast<const char*>(&info), sizeof info);
-        reply(sock, info, from);
+        seal(info);
+        reply(sock, info, header_from);
         return follow_up_e::good;
     }
     case request_server_version: {
         version_reply_s version{};
         std::snprintf(version.text, sizeof version.text, "<tessivane_server> version : %s\n",
                       ORVEL_K2_VERSION);
-        version.checksum = CheckSum(reinterpret_cast<const char*>(&version), sizeof version);
-        reply(sock, version, from);
+        seal(version);
+        reply(sock, version, header_from);
         return follow_up_e::good;
     }
     case request_change_password: {
         std::printf("joining_if() : [TesiVane] wants to change pw \n");
         password_change_s change;
-        const follow_up_e got = receive_follow_up(sock, change, from, fromlen,
-                                                  "joining_if() : [Error] checksum pw : %02x \n");
+        const follow_up_e got = receive_follow_up(
+            sock, change, from, joining_rules("joining_if() : [Error] checksum pw : %02x \n"));
         if (got != follow_up_e::good)
             return got;
         const std::string user_name = field_text(change.user_name);
@@ -141,21 +104,25 @@ follow_up_e handle_request(int sock, const msg_header_s& header, sockaddr_in& fr
     case request_set_login_fail: {
         std::printf("joining_if() : [TesiVane] wants to set login fail \n");
         record_fail_to_login_s record;
-        const follow_up_e got = receive_follow_up(sock, record, from, fromlen, login_fail_error);
+        const follow_up_e got =
+            receive_follow_up(sock, record, from, joining_rules(login_fail_error));
         if (got != follow_up_e::good)
             return got;
         run_command(inc_login_fails_command(issuer_e::joining_if, field_text(record.user_name)));
         return got;
     }
     case request_get_login_fail:
-        return reply_with_lookup(sock, from, login_fail_error,
-                                 "joining_if() : [TesiVane] wants to get login fail : %s \n",
-                                 &record_fail_to_login_s::login_fail_cnt, get_fail_to_login);
+        return reply_with_lookup(
+            sock,
+            joining_rules(login_fail_error,
+                          "joining_if() : [TesiVane] wants to get login fail : %s \n"),
+            &record_fail_to_login_s::login_fail_cnt, get_fail_to_login, sent);
     case request_deactivate_account: {
         account_status_s record;
-        const follow_up_e got =
-            receive_follow_up(sock, record, from, fromlen, account_error,
-                              "joining_if() : [TesiVane] wants to set account deactivate : %s \n");
+        const follow_up_e got = receive_follow_up(
+            sock, record, from,
+            joining_rules(account_error,
+                          "joining_if() : [TesiVane] wants to set account deactivate : %s \n"));
         if (got != follow_up_e::good)
             return got;
         run_command(deactivate_command(field_text(record.user_name)));
@@ -163,9 +130,10 @@ follow_up_e handle_request(int sock, const msg_header_s& header, sockaddr_in& fr
     }
     case request_get_account_status:
         return reply_with_lookup(
-            sock, from, account_error,
-            "joining_if() : [TesiVane] wants to get account deactivate : %s \n",
-            &account_status_s::status, get_account_deactivate);
+            sock,
+            joining_rules(account_error,
+                          "joining_if() : [TesiVane] wants to get account deactivate : %s \n"),
+            &account_status_s::status, get_account_deactivate, sent);
     default:
         return follow_up_e::good;  // unknown request: nothing to do
     }
@@ -210,7 +178,7 @@ int join_process(user_info_s* user, const std::string& tool) {
 void* joining_if(void* addr) {
     const unique_fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (sock.get() < 0)
-        fail("joining_if() : socket() error ");
+        exit_with_line("joining_if() : socket() error ");
     const timeval limit = {1, 0};
     ::setsockopt(sock.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     sockaddr_in local{};
@@ -218,7 +186,7 @@ void* joining_if(void* addr) {
     local.sin_port = htons(joining_port);
     local.sin_addr.s_addr = addr ? *static_cast<const uint32_t*>(addr) : htonl(INADDR_ANY);
     if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-        fail("joining_if() : bind() error ");
+        exit_with_line("joining_if() : bind() error ");
     std::printf("joining_if() : Start !!! \n");
     std::fflush(stdout);
 
@@ -237,8 +205,7 @@ void* joining_if(void* addr) {
         bool pause = false;
         if (static_cast<size_t>(length) != sizeof header) {
             std::printf("joining_if() : [Error] size msg header : %zd \n", length);
-        } else if (header.checksum !=
-                   CheckSum(reinterpret_cast<const char*>(&header), sizeof header)) {
+        } else if (!checksum_ok(header)) {
             std::printf("joining_if() : [Error] checksum msg header : %02x \n",
                         static_cast<unsigned>(header.checksum));
         } else {

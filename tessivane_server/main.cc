@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     // Whole lines reach a journal or pipe as they are written, not when a buffer fills.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
+    remove_temporaries_of_killed_runs();
     init_interfaces(true);
     join_bind_addr = client_addr;
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "device_if.h"
+#include "files.h"
 #include "interfaces.h"
 #include "joining_if.h"
 #include "paths.h"
@@ -79,4 +80,11 @@ void* app_if(void* list) {
     std::printf("%s Exit\n", "app_if");
     std::fflush(stdout);
     return nullptr;
+}
+
+void remove_temporaries_of_killed_runs(const std::string& product_dir,
+                                       const std::string& devlist_file) {
+    for (const std::string& folder :
+         {product_dir, product_dir + "/settings", product_dir + "/users", folder_of(devlist_file)})
+        remove_stale_temporaries(folder);
 }

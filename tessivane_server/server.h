@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <pthread.h>
+#include <string>
 
 #include "device_list.h"
+#include "paths.h"
 
 // The devices that announced themselves in the current cycle, saved to DEVLIST_FILE.
 extern devList dev_list;
@@ -42,3 +44,9 @@ void join_thread(thread_slot& slot);
 // Housekeeping thread: until g_exit is set, saves and clears the device list in one step,
 // rescans the interfaces, and waits 5 seconds. `list` is the devList. Prints "app_if Exit" at the end.
 void* app_if(void* list);
+
+// Removes the temporary files that killed runs left in the folders the daemon writes: the product
+// folder (bridge address), its settings/ (settings copies) and users/ (password notice), and the
+// device list's folder. Runs in main before any thread writes.
+void remove_temporaries_of_killed_runs(const std::string& product_dir = default_product_dir,
+                                       const std::string& devlist_file = default_devlist_file);

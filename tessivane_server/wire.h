@@ -174,10 +174,24 @@ int CheckSum(const void* data, size_t len, bool unsigned_bytes);
 int CheckSum(const char* data, unsigned len);
 
 // The value a record's `checksum` field must hold: the signed-byte sum over all of T but its last
-// 4 bytes. Store it with `r.checksum = get_checksum(r);`, test with `r.checksum == (int)get_checksum(r)`.
+// 4 bytes. Records are closed and tested with seal and checksum_ok below.
 template <typename T>
 unsigned get_checksum(T record) {
     return static_cast<unsigned>(CheckSum(&record, sizeof(T) - sizeof(int32_t), false));
+}
+
+// Closes `record`: its `checksum` field gets the sum of every byte before it.
+template <typename T>
+void seal(T& record) {
+    static_assert(offsetof(T, checksum) == sizeof(T) - sizeof(int32_t), "checksum closes T");
+    record.checksum = static_cast<int32_t>(get_checksum(record));
+}
+
+// True when the `checksum` field holds the sum of every byte before it.
+template <typename T>
+bool checksum_ok(const T& record) {
+    static_assert(offsetof(T, checksum) == sizeof(T) - sizeof(int32_t), "checksum closes T");
+    return record.checksum == static_cast<int32_t>(get_checksum(record));
 }
 
 // Compares dotted version texts number by number; a text that has run out counts as 0s, so 1.8.0

@@ -42,6 +42,18 @@ TEST(CheckSum, GetChecksumCoversAllButTheLastFourBytes) {
     EXPECT_EQ(get_checksum(fail), 294u - 4);
 }
 
+TEST(CheckSum, SealedRecordChecksOutUntilAByteChanges) {
+    device_announce_s msg{};
+    std::memset(msg.serial, 0x80, sizeof msg.serial);
+    msg.checksum = 7;
+    EXPECT_FALSE(checksum_ok(msg));
+    seal(msg);
+    EXPECT_EQ(msg.checksum, -128 * 32);
+    EXPECT_TRUE(checksum_ok(msg));
+    msg.padding2[2] = 1;  // the last byte the sum covers
+    EXPECT_FALSE(checksum_ok(msg));
+}
+
 // Hand-built byte images, read through the records: catches a layout or byte-order change.
 TEST(WireLayout, AnnouncementFieldsSitAtTheirOffsets) {
     unsigned char bytes[116] = {};

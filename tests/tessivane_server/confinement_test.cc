@@ -1,7 +1,8 @@
 // The daemon under the confinement its systemd unit gives it, applied without systemd by
 // confine.sh: a private mount namespace with a read-only root in which only the unit's writable
-// folders are writable, no new privileges and an empty capability bounding set, inside the test's
-// private network namespace. Every kind of work the daemon does must still succeed there.
+// folders are writable and its inaccessible ones cannot be opened, no new privileges and an empty
+// capability bounding set, inside the test's private network namespace. Every kind of work the
+// daemon does must still succeed there. The folders are read from the unit as built.
 #include <signal.h>
 
 #include <filesystem>
@@ -9,6 +10,7 @@
 
 #include "common/files.h"
 #include "common/lines.h"
+#include "common/process.h"
 #include "harness.h"
 
 #ifdef ACCOUNT_TOOL_BIN
@@ -42,6 +44,26 @@ bool has_option(const std::string& options, const std::string& option) {
     return ("," + options + ",").find("," + option + ",") != std::string::npos;
 }
 
+// The paths of the unit's `directive` lines, without the "-" that lets one be missing.
+std::vector<std::string> unit_paths(const std::string& directive) {
+    std::vector<std::string> paths;
+    for (const std::string& line : lines_starting(read_file(SERVICE_UNIT), directive + "=")) {
+        std::istringstream words(line.substr(directive.size() + 1));
+        for (std::string word; words >> word;)
+            paths.push_back(word[0] == '-' ? word.substr(1) : word);
+    }
+    return paths;
+}
+
+// Whether a process with the daemon's view of the files and its rights (in its mount namespace,
+// without any capability) can open `path`.
+bool opens_as_the_daemon(pid_t pid, const std::string& path) {
+    return run_program({"/usr/bin/nsenter", "--target", std::to_string(pid), "--mount", "--",
+                        "setpriv", "--bounding-set", "-all", "--inh-caps", "-all", "--", "/bin/sh",
+                        "-c", ": < \"$1\"", "sh", path})
+               .status == 0;
+}
+
 class ConfinedServer : public ServerTest {
 protected:
     void SetUp() override {
@@ -50,9 +72,15 @@ protected:
             GTEST_SKIP() << "needs root: private network and mount namespaces";
         fs::copy_file(ACCOUNT_TOOL_BIN, user_tool, fs::copy_options::overwrite_existing);
         fs::remove(product_dir + "/users/accounts.db");
-        // The unit's ReadWritePaths: the product folder and the device list's folder.
-        launcher = {CONFINE_SCRIPT, product_dir, fs::path(devlist_file).parent_path().string(),
-                    "--"};
+        launcher = {CONFINE_SCRIPT};
+        for (const std::string& path : unit_paths("InaccessiblePaths")) {
+            launcher.insert(launcher.end(), {"--inaccessible", path});
+            // Only the folders: the audit log database belongs to the log's tests.
+            fs::create_directories(path);
+        }
+        for (const std::string& path : unit_paths("ReadWritePaths"))
+            launcher.push_back(path);
+        launcher.push_back("--");
     }
 };
 
@@ -72,6 +100,14 @@ TEST_F(ConfinedServer, ServesDevicesAccountsAndDeviceListAndStopsInOrder) {
     EXPECT_TRUE(has_option(mount_options(pid, "/"), "ro")) << mount_options(pid, "/");
     EXPECT_TRUE(has_option(mount_options(pid, product_dir), "rw"))
         << mount_options(pid, product_dir);
+    EXPECT_EQ(unit_paths("ReadWritePaths"),
+              (std::vector<std::string>{product_dir, fs::path(devlist_file).parent_path()}));
+    // The audit log and the signing key are out of reach, not only read-only.
+    EXPECT_EQ(unit_paths("InaccessiblePaths"),
+              (std::vector<std::string>{product_dir + "/logs", product_dir + "/signing"}));
+    EXPECT_TRUE(opens_as_the_daemon(pid, product_dir + "/settings"));
+    EXPECT_FALSE(opens_as_the_daemon(pid, product_dir + "/logs"));
+    EXPECT_FALSE(opens_as_the_daemon(pid, product_dir + "/signing"));
 
     udp_client client;
     const std::string to = joining_address();

@@ -284,6 +284,28 @@ TEST_F(ServerTest, DevicePortDropsWhatItDoesNotServe) {
     EXPECT_NE(out.find("Error checksum login fail: "), std::string::npos);
 }
 
+// A short follow-up is not completed with zeros (an empty one would check out as an all-zero
+// record); a longer one is read to the record's size.
+TEST_F(ServerTest, DevicePortDropsAShortFollowUpAndCutsALongOne) {
+    start();
+    udp_client client;
+    client.send(device_port, header(set_login_fail_request));
+    client.send(device_port, bytes());
+    client.send(device_port, header(deactivate_request));
+    client.send(device_port, name_record("alice").substr(0, 71));
+    client.send(device_port, header(get_login_fail_request));
+    const auto reply = client.ask(device_port, name_record("alice") + "more");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(*reply, name_record("alice", -1));
+    EXPECT_FALSE(client.receive(0ms));
+    EXPECT_EQ(tool_calls(), (std::vector<std::vector<std::string>>{{"search_by_name", "alice"}}));
+    const std::string out = server.out();
+    EXPECT_NE(out.find("device_if() : [Error] size follow-up : 0, not 72 \n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("device_if() : [Error] size follow-up : 71, not 72 \n"), std::string::npos)
+        << out;
+}
+
 TEST_F(ServerTest, LostFollowUpBlocksTheDevicePortForAtMostASecond) {
     start();
     udp_client client;

@@ -1,4 +1,5 @@
 // The process: command line, start-up and ordered stop, and the interface scan.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -32,6 +33,9 @@ TEST(Process, VersionArgumentPrintsTheVersionOnly) {
 
 TEST_F(ServerTest, OtherArgumentsStartTheServerAndSigtermStopsItInOrder) {
     start({"Version", "more"});
+    // The signal must find main joining (under a sanitizer main can still be starting threads
+    // when both ports already answer).
+    ASSERT_TRUE(server.wait_for_out("Waiting 0 process Exit\n")) << server.out();
     const auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(server.stop(), 0);
     // Within about two seconds, without any traffic to wake the threads.
@@ -47,6 +51,24 @@ TEST_F(ServerTest, OtherArgumentsStartTheServerAndSigtermStopsItInOrder) {
     EXPECT_TRUE(in_order(out, {"Caught 15!\n", "app_if Exit\n"})) << out;
     EXPECT_TRUE(in_order(out, {"Caught 15!\n", "joining_if Exit\n"})) << out;
     EXPECT_EQ(server.count_in_out("Caught 15!"), 1u);
+}
+
+// A run killed while it replaced a file leaves its hidden temporary file; the next start removes it
+// from every folder the daemon writes.
+TEST_F(ServerTest, StartRemovesTheTemporaryFilesOfAKilledRun) {
+    const pid_t killed = ::fork();
+    if (killed == 0)
+        ::_exit(0);
+    ::waitpid(killed, nullptr, 0);
+    const std::string name = "/.tessivane_server-" + std::to_string(killed) + "-Xy12Zq";
+    const std::vector<std::string> left = {
+        product_dir + name, product_dir + "/settings" + name, product_dir + "/users" + name,
+        std::filesystem::path(devlist_file).parent_path().string() + name};
+    for (const std::string& path : left)
+        write_whole(path, "half");
+    start();
+    for (const std::string& path : left)
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
 }
 
 // Only the device thread names itself; the others keep the process's name.
