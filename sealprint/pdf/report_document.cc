@@ -52,7 +52,7 @@ int write_stream(HPDF_Doc doc, int fd) {
             size == 0) {
             return EIO;
         }
-        if (const int error = write_all(fd, chunk, size))
+        if (const int error = write_all_or_errno(fd, chunk, size))
             return error;
         left -= size;
     }
