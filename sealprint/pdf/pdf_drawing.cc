@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <QFile>
+#include <QTextCodec>
 #include <cstdio>
 #include <cstring>
 
@@ -11,27 +12,6 @@ HPDF_Font Font_HelveticaBold = nullptr;
 HPDF_Font Font_TimesItalic = nullptr;
 HPDF_Font Font_FreeSerif = nullptr;
 HPDF_Font Font_Arial = nullptr;
-
-namespace {
-
-// Windows-1252 bytes 0x80 to 0x9F; 0 where the code page has no character.
-const char16_t win_ansi_80_9f[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
-};
-
-char win_ansi_byte(uint code) {
-    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF))
-        return static_cast<char>(code);
-    for (int i = 0; i < 32; ++i) {
-        if (win_ansi_80_9f[i] != 0 && win_ansi_80_9f[i] == code)
-            return static_cast<char>(0x80 + i);
-    }
-    return '?';
-}
-
-}  // namespace
 
 void set_fill_color(HPDF_Page page, pdf_color_s color) {
     HPDF_Page_SetRGBFill(page, color.r, color.g, color.b);
@@ -42,11 +22,33 @@ void haru_error_handler(HPDF_STATUS error_no, HPDF_STATUS detail_no, void*) {
            static_cast<int>(detail_no));
 }
 
+namespace {
+
+// One character as a string; QString::fromUcs4 would take a leading U+FEFF or U+FFFE for a byte
+// order mark and drop it.
+QString one_character(uint code) {
+    if (!QChar::requiresSurrogates(code))
+        return QString(QChar(static_cast<ushort>(code)));
+    const QChar pair[2] = {QChar(QChar::highSurrogate(code)), QChar(QChar::lowSurrogate(code))};
+    return QString(pair, 2);
+}
+
+}  // namespace
+
 QByteArray to_win_ansi(const QString& text) {
-    QByteArray out;
-    for (uint code : text.toUcs4())
-        out.append(win_ansi_byte(code));
-    return out;
+    static QTextCodec* const codec = QTextCodec::codecForName("Windows-1252");
+    // The codec maps the five bytes the code page leaves undefined to the C1 controls and
+    // drops the characters Unicode calls ignorable (zero-width space, byte order mark, ...);
+    // the pages show "?" for those as for every other character the code page lacks.
+    QString shown;
+    shown.reserve(text.size());
+    for (uint code : text.toUcs4()) {
+        const QString one = one_character(code);
+        const bool c1_control = code >= 0x80 && code <= 0x9F;
+        const bool kept = code < 0x80 || (!c1_control && codec && codec->canEncode(one));
+        shown += kept ? one : QStringLiteral("?");
+    }
+    return codec ? codec->fromUnicode(shown) : shown.toLatin1();
 }
 
 QByteArray encode_for_font(HPDF_Font font, const QString& text) {

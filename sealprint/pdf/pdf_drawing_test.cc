@@ -34,6 +34,15 @@ TEST(WinAnsi, KeepsAsciiAndMapsWhatTheCodePageHas) {
               QByteArray("a?b?c?"));
 }
 
+// Where Qt's codec and the page differ: the undefined bytes, ignorable characters and the byte
+// order marks are shown as "?", not passed through or dropped.
+TEST(WinAnsi, ShowsWhatTheCodePageLeavesOutAsQuestionMarks) {
+    QString text;
+    for (ushort code : {0xFEFF, 0x8D, 0x8F, 0x90, 0x9D, 0x80, 0x200B, 0xFEFF, 0xFFFE, 0xD800})
+        text += QChar(code);
+    EXPECT_EQ(to_win_ansi(text + QChar(0xAD) + QChar(0xA0)), QByteArray(10, '?') + "\xAD\xA0");
+}
+
 class ReportDocument : public ::testing::Test {
 protected:
     void SetUp() override {
