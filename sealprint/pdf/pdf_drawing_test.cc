@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QTemporaryDir>
 #include <string>
+#include <utility>
 
 #include "common/process.h"
 #include "pdf/report_document.h"
@@ -126,7 +127,7 @@ TEST_F(ReportDocument, EmbedsRastersOfAnyWidthAndTheReportLogo) {
     QImage odd(3, 2, QImage::Format_RGB32);  // 9 bytes a row, padded to 12 by QImage
     odd.fill(QColor(10, 20, 30));
     odd.setPixelColor(2, 1, QColor(200, 100, 50));
-    draw_raster(rd_.doc, rd_.page, rd_.pictures, odd, 0, 0, 300, 200);
+    draw_raster(rd_.doc.get(), rd_.page, rd_.pictures, odd, 0, 0, 300, 200);
     QImage icon(16, 16, QImage::Format_ARGB32);
     icon.fill(Qt::red);
     ASSERT_TRUE(icon.save(dir_.filePath("icon.png")));
@@ -135,13 +136,14 @@ TEST_F(ReportDocument, EmbedsRastersOfAnyWidthAndTheReportLogo) {
 
     // Without "icon.png" in the next document's report folder, the built-in logo.
     report_doc_s next;
-    next.doc = rd_.doc;
+    next.doc = std::move(rd_.doc);  // lent for the second logo, then saved with the first
     next.page = rd_.page;
     next.job = rd_.job;
     ASSERT_TRUE(QFile::remove(dir_.filePath("icon.png")));
     init_sealprint_resources();
     draw_logo(next);
     EXPECT_EQ(next.logo_source, logo_source_e::builtin);
+    rd_.doc = std::move(next.doc);
 
     std::string saved;
     ASSERT_EQ(save(&saved), 1) << saved;
