@@ -77,8 +77,9 @@ void show_labelled_line(text_block_s& block, const QString& label, const QString
 void show_labelled_line(text_block_s& block, const QString& label, qlonglong value);
 void end_text_block(text_block_s& block);
 
-// Embeds `image` through embed_picture (pdf/picture_embedding.h) and draws it scaled into the
-// box at (x, y) of w × h page units. Its stream joins `pending` until complete_pictures.
+// Embeds `image` with this build's loader (embed_picture, pdf/picture_embedding.h) and draws it
+// scaled into the box at (x, y) of w × h page units; a picture still being deflated joins
+// `pending` until complete_pictures.
 void draw_raster(HPDF_Doc doc, HPDF_Page page, pending_pictures_t& pending, const QImage& image,
                  HPDF_REAL x, HPDF_REAL y, HPDF_REAL w, HPDF_REAL h);
 

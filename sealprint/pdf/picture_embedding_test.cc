@@ -32,10 +32,10 @@ std::string rendered_page(const QString& path, picture_loader_e loader) {
     HPDF_Page_SetHeight(page, 90);
     pending_pictures_t pending;
     // 37 pixels: rows of 111 bytes, padded by QImage; 40 pixels: tight rows of 120 bytes.
-    HPDF_Page_DrawImage(page, embed_picture(doc, pending, test_picture(37, 23), loader), 5, 5,
-                        74, 46);
-    HPDF_Page_DrawImage(page, embed_picture(doc, pending, test_picture(40, 30), loader), 80, 55,
-                        40, 30);
+    HPDF_Page_DrawImage(page, embed_picture(doc, pending, test_picture(37, 23), loader), 5, 5, 74,
+                        46);
+    HPDF_Page_DrawImage(page, embed_picture(doc, pending, test_picture(40, 30), loader), 80, 55, 40,
+                        30);
     EXPECT_EQ(pending.empty(), loader == picture_loader_e::library);
     EXPECT_EQ(complete_pictures(pending), HPDF_OK);
     EXPECT_EQ(HPDF_SaveToFile(doc, QFile::encodeName(path).constData()), HPDF_OK);
