@@ -78,7 +78,7 @@ pid_t pid_in_name(const char* rest) {
 
 }  // namespace
 
-int write_all(int fd, const char* data, size_t size) {
+int write_all_or_errno(int fd, const char* data, size_t size) {
     while (size > 0) {
         const ssize_t n = write(fd, data, size);
         if (n < 0) {

@@ -43,7 +43,7 @@ replace_outcome_s replace_file(const std::string& target, const std::string& pre
                                const contents_writer_f& write_contents);
 
 // write(2) until every byte is out; 0, or the errno of the write that failed.
-int write_all(int fd, const char* data, size_t size);
+int write_all_or_errno(int fd, const char* data, size_t size);
 
 // Removes the temporary files a killed run left in `folder`: regular files (never links,
 // never folders) named "<prefix><pid>-..." or "<prefix><pid>.tmp" whose process no longer

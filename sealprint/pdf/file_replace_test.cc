@@ -47,7 +47,7 @@ protected:
     }
     static contents_writer_f writing(const std::string& bytes) {
         return [bytes](int fd) {
-            return write_all(fd, bytes.data(), bytes.size());
+            return write_all_or_errno(fd, bytes.data(), bytes.size());
         };
     }
 
@@ -76,7 +76,7 @@ TEST_F(FileReplace, MissingTargetIsCreatedAsANewFileWouldBe) {
 TEST_F(FileReplace, FailedWriterLeavesTheTargetAndNoTemporaryFile) {
     write(target_, "old");
     const replace_outcome_s r = replace_file(target_, ".t-", [](int fd) {
-        write_all(fd, "half", 4);
+        write_all_or_errno(fd, "half", 4);
         return ENOSPC;
     });
     EXPECT_EQ(r.failed, REPLACE_WRITE);

@@ -33,7 +33,7 @@ page1_modes_s modes_of(const pdfData_s& d) {
 }
 
 void draw_background(report_doc_s& rd) {
-    draw_jpeg(rd.doc, rd.page,
+    draw_jpeg(rd.doc.get(), rd.page,
               rd.combined_layout ? QStringLiteral(":/images/report_1_3ch.jpg")
                                  : QStringLiteral(":/images/report_1.jpg"),
               background_box.x, background_box.y, background_box.w, background_box.h);
@@ -255,7 +255,7 @@ int draw_camera_images(report_doc_s& rd, const page1_modes_s& modes) {
     for (const auto& p : pictures) {
         const QImage fitted =
             p.picture.scaled(p.box.w, p.box.h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        draw_raster(rd.doc, rd.page, rd.pictures, fitted, p.box.x, p.box.y, p.box.w, p.box.h);
+        draw_raster(rd.doc.get(), rd.page, rd.pictures, fitted, p.box.x, p.box.y, p.box.w, p.box.h);
     }
     return 1;
 }

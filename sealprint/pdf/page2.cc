@@ -44,7 +44,7 @@ void settle_events() {
 // The generators hand back tight 728 × 518 RGB888 rows, drawn one pixel to one page unit.
 void draw_picture(report_doc_s& rd, const QImage& picture, int row_y, column_e column) {
     const page_layout::box_s box = page_layout::picture_box(row_y, column);
-    draw_raster(rd.doc, rd.page, rd.pictures, picture, box.x, box.y, box.w, box.h);
+    draw_raster(rd.doc.get(), rd.page, rd.pictures, picture, box.x, box.y, box.w, box.h);
 }
 
 }  // namespace
@@ -52,7 +52,7 @@ void draw_picture(report_doc_s& rd, const QImage& picture, int row_y, column_e c
 int draw_page2(report_doc_s& rd) {
     using namespace page_layout;
 
-    draw_jpeg(rd.doc, rd.page, QStringLiteral(":/images/report_2.jpg"), background_box.x,
+    draw_jpeg(rd.doc.get(), rd.page, QStringLiteral(":/images/report_2.jpg"), background_box.x,
               background_box.y, background_box.w, background_box.h);
     draw_logo(rd);
 

@@ -12,8 +12,8 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
-#include <future>
-#include <vector>
+
+#include "pdf/picture_embedding.h"
 
 // The fonts of the document being composed, fetched anew for each document; a handle from
 // an earlier document must never be used.
@@ -77,25 +77,11 @@ void show_labelled_line(text_block_s& block, const QString& label, const QString
 void show_labelled_line(text_block_s& block, const QString& label, qlonglong value);
 void end_text_block(text_block_s& block);
 
-// A lossless picture whose stream is still being deflated on a worker thread. The library
-// would deflate every picture one after another while saving, half the time of a report;
-// deflated while the rest of the pages is drawn, they use the machine's other core.
-struct pending_picture_s {
-    HPDF_Image image;
-    std::future<QByteArray> flate;  // the rows deflated; empty when zlib failed
-};
-using pending_pictures_t = std::vector<pending_picture_s>;
-
-// Embeds `image` as 8-bit DeviceRGB (converted to RGB888, rows packed tight whatever its
-// width) and draws it scaled into the box at (x, y) of w × h page units. The stream is the
-// one the library itself would write (FlateDecode, zlib's default level), made on a worker
-// that holds its own reference to the image; it joins `pending` until complete_pictures.
+// Embeds `image` with this build's loader (embed_picture, pdf/picture_embedding.h) and draws it
+// scaled into the box at (x, y) of w × h page units; a picture still being deflated joins
+// `pending` until complete_pictures.
 void draw_raster(HPDF_Doc doc, HPDF_Page page, pending_pictures_t& pending, const QImage& image,
                  HPDF_REAL x, HPDF_REAL y, HPDF_REAL w, HPDF_REAL h);
-
-// Waits for every pending picture and hands its stream to the document; before the save.
-// HPDF_ZLIB_ERROR, after haru_error_handler's line, when a picture could not be deflated.
-HPDF_STATUS complete_pictures(pending_pictures_t& pending);
 
 // Embeds a JPEG file as it is (no decoding, no second compression) and draws it scaled into
 // the box at (x, y) of w × h page units. For the program's own artwork, which was JPEG from

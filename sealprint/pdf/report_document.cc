@@ -24,20 +24,19 @@ const char* const kBuiltinLogo = ":/images/pelta_logo.png";
 // Hidden and not "*.pdf", so no scan takes a temporary file for a result.
 const char* const kTempPrefix = ".sealprint-";
 
-// Frees the document, if any, after its picture workers: no worker outlives its document.
-void free_document(report_doc_s& rd) {
+// Ends the document before its record does, in the order the record's members end in:
+// the picture workers first.
+void end_document(report_doc_s& rd) {
     rd.pictures.clear();
-    if (rd.doc)
-        HPDF_Free(rd.doc);
-    rd.doc = nullptr;
+    rd.doc.reset();
     rd.page = nullptr;
 }
 
-// Frees the document on every way out of the composition that has not freed it already.
-struct doc_guard_s {
-    report_doc_s& rd;
-    ~doc_guard_s() { free_document(rd); }
-};
+// The one line by which a result's PDF is reported as not written.
+void print_pdf_failure(const QByteArray& target, HPDF_STATUS status) {
+    printf("[Error] Generate PDF fail !!! : %s, (%d)0x%X \n", target.constData(),
+           static_cast<int>(status), static_cast<unsigned>(status));
+}
 
 // The saved document, from the library's memory stream into `fd`; 0 or an errno value.
 // Reads stop at the stream's size: reading past its end counts as an error in the library.
@@ -52,7 +51,7 @@ int write_stream(HPDF_Doc doc, int fd) {
             size == 0) {
             return EIO;
         }
-        if (const int error = write_all(fd, chunk, size))
+        if (const int error = write_all_or_errno(fd, chunk, size))
             return error;
         left -= size;
     }
@@ -78,27 +77,28 @@ int to_int(QString text, const char* unit) {
 }  // namespace
 
 bool begin_report_document(report_doc_s& rd, const char* free_serif_ttf, const char* arial_ttf) {
-    rd.doc = HPDF_New(haru_error_handler, nullptr);
-    if (!rd.doc)
+    rd.doc.reset(HPDF_New(haru_error_handler, nullptr));
+    HPDF_Doc doc = rd.doc.get();
+    if (!doc)
         return false;
-    HPDF_SetCompressionMode(rd.doc, HPDF_COMP_ALL);
-    HPDF_SetPageMode(rd.doc, HPDF_PAGE_MODE_USE_OUTLINE);
-    rd.page = HPDF_AddPage(rd.doc);
+    HPDF_SetCompressionMode(doc, HPDF_COMP_ALL);
+    HPDF_SetPageMode(doc, HPDF_PAGE_MODE_USE_OUTLINE);
+    rd.page = HPDF_AddPage(doc);
     HPDF_Page_SetSize(rd.page, HPDF_PAGE_SIZE_A4, HPDF_PAGE_PORTRAIT);
-    HPDF_UseUTFEncodings(rd.doc);
-    HPDF_SetCurrentEncoder(rd.doc, "UTF-8");
+    HPDF_UseUTFEncodings(doc);
+    HPDF_SetCurrentEncoder(doc, "UTF-8");
 
     printf("~~Loading & embedding fonts to PDF ~~~~~~~~~\n");
-    const char* free_serif = load_true_type(rd.doc, free_serif_ttf);
-    const char* arial = load_true_type(rd.doc, arial_ttf);
+    const char* free_serif = load_true_type(doc, free_serif_ttf);
+    const char* arial = load_true_type(doc, arial_ttf);
     printf("~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\n");
 
     // The standard faces take WinAnsi, so names like Müller or José print right.
-    Font_Helvetica = HPDF_GetFont(rd.doc, "Helvetica", "WinAnsiEncoding");
-    Font_HelveticaBold = HPDF_GetFont(rd.doc, "Helvetica-Bold", "WinAnsiEncoding");
-    Font_TimesItalic = HPDF_GetFont(rd.doc, "Times-Italic", "WinAnsiEncoding");
-    Font_FreeSerif = HPDF_GetFont(rd.doc, free_serif ? free_serif : "FreeSerif", "UTF-8");
-    Font_Arial = HPDF_GetFont(rd.doc, arial ? arial : "ArialMT", "UTF-8");
+    Font_Helvetica = HPDF_GetFont(doc, "Helvetica", "WinAnsiEncoding");
+    Font_HelveticaBold = HPDF_GetFont(doc, "Helvetica-Bold", "WinAnsiEncoding");
+    Font_TimesItalic = HPDF_GetFont(doc, "Times-Italic", "WinAnsiEncoding");
+    Font_FreeSerif = HPDF_GetFont(doc, free_serif ? free_serif : "FreeSerif", "UTF-8");
+    Font_Arial = HPDF_GetFont(doc, arial ? arial : "ArialMT", "UTF-8");
 
     HPDF_Page_SetFontAndSize(rd.page, Font_Helvetica, 36);
     scale_to_page_units(rd.page);
@@ -123,13 +123,14 @@ void draw_logo(report_doc_s& rd) {
     }
     HPDF_Image logo;
     if (rd.logo_source == logo_source_e::report_folder) {
-        logo = HPDF_LoadPngImageFromFile(rd.doc, QFile::encodeName(icon).constData());
+        logo = HPDF_LoadPngImageFromFile(rd.doc.get(), QFile::encodeName(icon).constData());
     } else {
         QFile builtin(QString::fromLatin1(kBuiltinLogo));
         QByteArray png;
         if (builtin.open(QIODevice::ReadOnly))
             png = builtin.readAll();
-        logo = HPDF_LoadPngImageFromMem(rd.doc, reinterpret_cast<const HPDF_BYTE*>(png.constData()),
+        logo = HPDF_LoadPngImageFromMem(rd.doc.get(),
+                                        reinterpret_cast<const HPDF_BYTE*>(png.constData()),
                                         static_cast<HPDF_UINT>(png.size()));
     }
     using page_layout::logo_box;
@@ -153,35 +154,31 @@ int save_report_document(report_doc_s& rd) {
         // library refuses leaves no trace on disk.
         status = complete_pictures(rd.pictures);
         if (status == HPDF_OK)
-            status = HPDF_SaveToStream(rd.doc);
+            status = HPDF_SaveToStream(rd.doc.get());
     }
     if (status == HPDF_OK) {
-        const replace_outcome_s saved = replace_file(
-            target.toStdString(), kTempPrefix, [&rd](int fd) { return write_stream(rd.doc, fd); });
+        const replace_outcome_s saved =
+            replace_file(target.toStdString(), kTempPrefix,
+                         [&rd](int fd) { return write_stream(rd.doc.get(), fd); });
         if (saved.failed != REPLACE_DONE) {
             status = saved.failed == REPLACE_CREATE ? HPDF_FILE_OPEN_ERROR : HPDF_FILE_IO_ERROR;
             haru_error_handler(status, static_cast<HPDF_STATUS>(saved.error), nullptr);
         }
     }
-    if (status != HPDF_OK) {
-        printf("[Error] Generate PDF fail !!! : %s, (%d)0x%X \n", target.constData(),
-               static_cast<int>(status), static_cast<unsigned>(status));
-    }
-    free_document(rd);
+    if (status != HPDF_OK)
+        print_pdf_failure(target, status);
+    end_document(rd);
     return status == HPDF_OK ? 1 : -1;
 }
 
 int compose_report(const job_values_s& job, const QString& csv_path, const QString& pdf_path) {
-    report_doc_s rd;
-    const doc_guard_s guard{rd};
+    report_doc_s rd;  // frees the document on every way out
     rd.job = &job;
     rd.csv_path = csv_path;
     rd.pdf_path = pdf_path;
     init_sealprint_resources();  // page code opens ":/images/..." freely
     if (!begin_report_document(rd, kFreeSerifTtf, kArialTtf)) {
-        printf("[Error] Generate PDF fail !!! : %s, (%d)0x%X \n",
-               QFile::encodeName(pdf_path).constData(), HPDF_FAILD_TO_ALLOC_MEM,
-               HPDF_FAILD_TO_ALLOC_MEM);
+        print_pdf_failure(QFile::encodeName(pdf_path), HPDF_FAILD_TO_ALLOC_MEM);
         return -1;
     }
     read_layout(rd, g_data);
@@ -189,7 +186,7 @@ int compose_report(const job_values_s& job, const QString& csv_path, const QStri
     if (draw_page1(rd) != 1)
         return -1;
     // Page 2 keeps the library's default size, A4 portrait.
-    rd.page = HPDF_AddPage(rd.doc);
+    rd.page = HPDF_AddPage(rd.doc.get());
     scale_to_page_units(rd.page);
     if (draw_page2(rd) != 1)
         return -1;

@@ -4,10 +4,18 @@
 #include <hpdf.h>
 
 #include <QString>
+#include <memory>
+#include <type_traits>
 
 #include "pdf/pdf_drawing.h"
 #include "record/job_values.h"
 #include "record/pdf_data.h"
+
+struct hpdf_free_s {
+    void operator()(HPDF_Doc doc) const { HPDF_Free(doc); }
+};
+// The one owner of a libharu document.
+using hpdf_doc_ptr = std::unique_ptr<std::remove_pointer_t<HPDF_Doc>, hpdf_free_s>;
 
 // Where the logo of a document comes from; looked up once per document.
 enum class logo_source_e { not_looked_up, report_folder, builtin };
@@ -15,7 +23,7 @@ enum class logo_source_e { not_looked_up, report_folder, builtin };
 // The document of one result while it is composed. Page code draws on `page` of `doc`
 // and reads the record g_data and `*job`; it never frees the document.
 struct report_doc_s {
-    HPDF_Doc doc = nullptr;
+    hpdf_doc_ptr doc;  // before `pictures`: their workers are joined before the document goes
     HPDF_Page page = nullptr;  // the page being drawn, already scaled to page units
     const job_values_s* job = nullptr;
     QString csv_path;  // the result's CSV file; its folder holds the images
