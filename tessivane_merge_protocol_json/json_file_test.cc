@@ -58,7 +58,8 @@ TEST(JsonFile, NamesWhereAndWhyTextIsNotJson) {
         // Far deeper than any protocol; copying or writing it must not exhaust the stack.
         {R"({"A":{"p":{"deep":)" + std::string(200000, '[') + std::string(200000, ']') + "}}}",
          ": nested deeper than 1000 levels"},
-        {"{\"A\":{\"p\":{\"name\":\"Zellz\xe4hlung\"}}}", "at offset 24: Invalid encoding in string."},
+        {"{\"A\":{\"p\":{\"name\":\"Zellz\xe4hlung\"}}}",
+         "at offset 24: Invalid encoding in string."},
         {"{\"A\":{\"p\":{\"\xc0\xaf\":1}}}", "at offset 12: Invalid encoding in string."},
         {"{\"A\":{\"p\":{\"y\":\"\xed\xa0\x80\"}}}", "at offset 16: Invalid encoding in string."},
         {R"({"A":{"p":{"s":"\udc00"}}})", ": a string escapes an unpaired surrogate"},
