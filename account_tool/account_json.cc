@@ -1,6 +1,11 @@
 #include "account_json.h"
 
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+
 #include <cstdio>
+
+#include "utf8.h"
 
 std::string json_quote(const std::string& text) {
     std::string out = "\"";
@@ -42,27 +47,25 @@ std::string json_quote(const std::string& text) {
 }
 
 std::string account_json(const account_s& account) {
-    return "{\n"
-           "  \"user_name\": " +
-           json_quote(account.user_name) +
-           ",\n"
-           "  \"long_name\": " +
-           json_quote(account.long_name) +
-           ",\n"
-           "  \"level\": " +
-           json_quote(account.level) +
-           ",\n"
-           "  \"group\": " +
-           json_quote(account.group) +
-           ",\n"
-           "  \"timeout\": " +
-           std::to_string(account.timeout) +
-           ",\n"
-           "  \"status\": " +
-           std::to_string(account.status) +
-           ",\n"
-           "  \"login_fail_cnt\": " +
-           std::to_string(account.login_fail_cnt) +
-           "\n"
-           "}\n";
+    rapidjson::StringBuffer out;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(out);
+    writer.SetIndent(' ', 2);
+    const auto text = [&writer](const char* key, const std::string& value) {
+        const std::string valid = to_utf8(value);
+        writer.Key(key);
+        writer.String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
+    };
+    writer.StartObject();
+    writer.Key("status");
+    writer.Int(account.status);
+    writer.Key("login_fail_cnt");
+    writer.Int(account.login_fail_cnt);
+    writer.Key("timeout");
+    writer.Int(account.timeout);
+    text("user_name", account.user_name);
+    text("long_name", account.long_name);
+    text("level", account.level);
+    text("group", account.group);
+    writer.EndObject();
+    return std::string(out.GetString(), out.GetSize()) + "\n";
 }

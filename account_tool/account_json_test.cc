@@ -20,3 +20,24 @@ TEST(AccountJson, NameCannotForgeAStatusLine) {
     EXPECT_NE(text.find("\n  \"status\": 1,\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("\"login_fail_cnt\": 9"), std::string::npos) << text;
 }
+
+TEST(AccountJson, NumbersComeFirstAndEveryTextIsUtf8) {
+    account_s a;
+    a.user_name = "status";
+    a.long_name = "M\xfcller \x1b[0m";  // stored before add_user checked
+    a.level = "user";
+    a.group = "login_fail_cnt";
+    a.timeout = -5;
+    a.status = 0;
+    a.login_fail_cnt = 3;
+    EXPECT_EQ(account_json(a),
+              "{\n"
+              "  \"status\": 0,\n"
+              "  \"login_fail_cnt\": 3,\n"
+              "  \"timeout\": -5,\n"
+              "  \"user_name\": \"status\",\n"
+              "  \"long_name\": \"M\xef\xbf\xbdller \\u001B[0m\",\n"
+              "  \"level\": \"user\",\n"
+              "  \"group\": \"login_fail_cnt\"\n"
+              "}\n");
+}

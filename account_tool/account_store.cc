@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -34,13 +35,15 @@ const char* const SCHEMA =
     " status INTEGER NOT NULL DEFAULT 1,"
     " login_fail_cnt INTEGER NOT NULL DEFAULT 0)";
 
-// mkdir -p of the folder that holds path.
+// mkdir -p of the folder that holds path. Not std::filesystem::create_directories: its folders
+// get 0777 less the umask, these 0755 less the umask.
 bool make_parent_dirs(const std::string& path, std::string& error) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        const std::string dir = path.substr(0, slash);
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::filesystem::path dir = folder.root_path();
+    for (const std::filesystem::path& part : folder.relative_path()) {
+        dir /= part;
         if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
-            error = "cannot create " + dir + ": " + std::strerror(errno);
+            error = "cannot create " + dir.string() + ": " + std::strerror(errno);
             return false;
         }
     }

@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <utility>
+
+#include "utf8.h"
 
 namespace {
 
@@ -96,6 +99,15 @@ bool parse_add_user(const std::vector<std::string>& args, request_s& out, std::s
     }
     out.group = group.value_or("");
     out.long_name = long_name.value_or("");
+    // The account is printed as JSON, which holds only UTF-8; the password is never printed.
+    for (const auto& [text, what] :
+         {std::pair{&out.user_name, "user name"}, std::pair{&out.long_name, "long name"},
+          std::pair{&out.group, "group"}}) {
+        if (!is_utf8(*text)) {
+            error = std::string("the ") + what + " is not valid UTF-8";
+            return false;
+        }
+    }
     return true;
 }
 

@@ -7,7 +7,9 @@
 //
 // NAME, PASSWORD and LEVEL are taken by position, so a value beginning with "--" is still a
 // value; every argument after them must be one of the command's options, each at most once.
-// Passwords are 1 to 511 bytes (the most libcrypt hashes).
+// Passwords are 1 to 511 bytes (the most libcrypt hashes), any bytes. The NAME, group and long
+// name that add_user stores must be UTF-8 (the account is printed as JSON); the other commands
+// take any NAME, so that accounts stored before that rule stay reachable.
 #pragma once
 
 #include <optional>

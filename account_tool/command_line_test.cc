@@ -100,3 +100,22 @@ TEST(CommandLine, ErrorNeverRepeatsAPassword) {
     EXPECT_FALSE(parse_command_line({"add_user", "bob", "s3cret", "boss"}, r, error));
     EXPECT_EQ(error.find("s3cret"), std::string::npos) << error;
 }
+
+TEST(CommandLine, AddUserRefusesTextThatIsNotUtf8ButAnyPassword) {
+    const std::pair<std::vector<std::string>, std::string> bad[] = {
+        {{"add_user", "raw\xff\xfe", "pw", "user"}, "the user name is not valid UTF-8"},
+        {{"add_user", "a", "pw", "user", "--longname=M\xfcller"},
+         "the long name is not valid UTF-8"},
+        {{"add_user", "a", "pw", "user", "--group=\xc0\xaf"}, "the group is not valid UTF-8"},
+    };
+    for (const auto& [args, message] : bad) {
+        request_s r;
+        std::string error;
+        EXPECT_FALSE(parse_command_line(args, r, error)) << message;
+        EXPECT_EQ(error, message);
+    }
+    EXPECT_EQ(parse_ok({"add_user", "M\xc3\xbcller", "\xff\xfe", "user"}).password, "\xff\xfe");
+    EXPECT_EQ(parse_ok({"update_user", "M\xfcller", "--password=\xff"}).user_name, "M\xfcller");
+    EXPECT_EQ(parse_ok({"inc_login_fails", "M\xfcller"}).user_name, "M\xfcller");
+    EXPECT_EQ(parse_ok({"search_by_name", "M\xfcller"}).user_name, "M\xfcller");
+}

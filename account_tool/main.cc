@@ -4,21 +4,25 @@
 //
 //   tessivane add_user NAME PASSWORD admin|supervisor|user [--timeout=N] [--group=TEXT] [--longname=TEXT]
 //       Creates an active account (status 1, login_fail_cnt 0). Options left out store 0 or "".
+//       NAME, the group and the long name must be UTF-8; the password may hold any bytes.
 //   tessivane update_user NAME [--status=N] [--password=PASSWORD]
 //       Sets the status (0 deactivates), the password, or both.
 //   tessivane inc_login_fails NAME
 //       Adds one to the failed-login count.
 //   tessivane search_by_name NAME
-//       Prints the account as a JSON object, one member per line:
+//       Prints the account as a JSON object, one member per line, the numbers (which a reader
+//       looks up by their quoted key) before any text that could read like a key:
 //         {
+//           "status": 1,
+//           "login_fail_cnt": 0,
+//           "timeout": 30,
 //           "user_name": "alice",
 //           "long_name": "Alice Smith",
 //           "level": "admin",
-//           "group": "44454641554c54",
-//           "timeout": 30,
-//           "status": 1,
-//           "login_fail_cnt": 0
+//           "group": "44454641554c54"
 //         }
+//       Text stored before add_user refused what is not UTF-8 is printed with U+FFFD for
+//       every ill-formed part, so the output is always valid JSON.
 //
 // Success prints nothing but that record; problems go to standard error as one line.
 // Every value is stored exactly as given, byte for byte; user names are compared byte for byte.
@@ -28,7 +32,8 @@
 //   1  failure: the account store could not be opened, read or written (also after waiting
 //      5 seconds for a lock), the password could not be hashed, or the record not printed
 //   2  bad usage: unknown command, missing, extra or malformed arguments, an empty user name
-//      or password, a level other than admin, supervisor or user
+//      or password, a level other than admin, supervisor or user, an add_user name, group or
+//      long name that is not UTF-8 (nothing changed)
 //   3  add_user: the user already exists (nothing changed)
 //   4  update_user, inc_login_fails, search_by_name: no such user (nothing changed)
 #include <cstdio>

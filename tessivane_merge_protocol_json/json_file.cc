@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <utility>
 #include <vector>
 
@@ -67,28 +68,20 @@ std::string unfit(const rapidjson::Value& root, int limit) {
     return {};
 }
 
+// The folder that holds path, "." for a name without one.
 std::string folder_of(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    return folder.empty() ? "." : folder.string();
 }
 
-std::string base_of(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+// ".<name>.merge-": what the temporary files of path begin with.
+std::string temp_prefix(const std::string& path) {
+    return "." + std::filesystem::path(path).filename().string() + kTempInfix;
 }
 
 bool write_failure(const std::string& path, int reason, std::string& error) {
     error = "Cannot write target json: " + path + ": " + std::strerror(reason);
     return false;
-}
-
-bool write_pretty(std::FILE* fp, const rapidjson::Value& root) {
-    std::vector<char> buffer(kStreamBuffer);
-    rapidjson::FileWriteStream os(fp, buffer.data(), buffer.size());
-    rapidjson::PrettyWriter<rapidjson::FileWriteStream> writer(os);
-    return root.Accept(writer);
 }
 
 // Gives the fresh temporary file fd its final permission bits, fills and syncs it: 0, or the
@@ -126,6 +119,13 @@ int fill_temp(unique_fd fd, const rapidjson::Value& root, const struct stat* old
 }
 
 }  // namespace
+
+bool write_pretty(std::FILE* fp, const rapidjson::Value& root) {
+    std::vector<char> buffer(kStreamBuffer);
+    rapidjson::FileWriteStream os(fp, buffer.data(), buffer.size());
+    rapidjson::PrettyWriter<rapidjson::FileWriteStream> writer(os);
+    return root.Accept(writer);
+}
 
 json_open_e open_regular_file(const std::string& path, file_ptr& fp, struct stat& st) {
     // Looked at first, so that a FIFO or a device is not even opened.
@@ -198,7 +198,7 @@ unique_fd lock_folder_of(const std::string& path, std::string& error) {
 }
 
 int remove_stale_temps(int folder_fd, const std::string& path) {
-    const std::string prefix = "." + base_of(path) + kTempInfix;
+    const std::string prefix = temp_prefix(path);
     // A descriptor of its own: readdir moves the position of the one it is given.
     const dir_ptr dir(fdopendir(openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (!dir)
@@ -222,8 +222,7 @@ int remove_stale_temps(int folder_fd, const std::string& path) {
 
 bool replace_json_file(int folder_fd, const std::string& path, const rapidjson::Value& root,
                        const struct stat* old, std::string& error) {
-    remove_stale_temps(folder_fd, path);
-    std::string temp = folder_of(path) + "/." + base_of(path) + kTempInfix + "XXXXXX";
+    std::string temp = folder_of(path) + "/" + temp_prefix(path) + "XXXXXX";
     unique_fd fd(mkostemp(temp.data(), O_CLOEXEC));
     if (fd.get() < 0)
         return write_failure(path, errno, error);

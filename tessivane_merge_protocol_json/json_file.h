@@ -79,14 +79,19 @@ unique_fd lock_folder_of(const std::string& path, std::string& error);
 
 // Removes the temporary files of path's name in the locked folder that a killed run left: regular
 // files (never a link) of the temporary name, not changed for kStaleTempSeconds. Returns how
-// many were removed.
+// many were removed. Every run calls it once it holds the lock, whatever it then writes.
 int remove_stale_temps(int folder_fd, const std::string& path);
 
+// Writes root to fp with RapidJSON's pretty writer: each member and element on a line of its
+// own, 4 blanks a level, numbers in the shortest form that reads back to the same value, no
+// newline at the end. The text is handed to fp, whose own buffer the caller flushes; false when
+// that fails.
+bool write_pretty(std::FILE* fp, const rapidjson::Value& root);
+
 // Replaces (or creates) path, in the folder locked by folder_fd, with the document root,
-// pretty-printed without a trailing newline, as promised above; first removes the stale
-// temporary files of path, and at the end syncs the folder. The new file gets the permission bits
-// of old (owner and group too, where the user may), or with old null those a newly created file
-// gets under the umask. Returns false with one line in error, leaving path untouched and no
+// written by write_pretty, as promised above, and at the end syncs the folder. The new file gets
+// the permission bits of old (owner and group too, where the user may), or with old null those a
+// newly created file gets under the umask. Returns false with one line in error, leaving path untouched and no
 // temporary file behind.
 bool replace_json_file(int folder_fd, const std::string& path, const rapidjson::Value& root,
                        const struct stat* old, std::string& error);

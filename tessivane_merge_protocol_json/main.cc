@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "json_file.h"
@@ -62,6 +63,9 @@ int merge_into(const std::string& target_path, const std::string& src_path,
     const unique_fd lock = lock_folder_of(path, error);
     if (lock.get() < 0)
         return fail(kCannotOpen, error);
+    // Before anything can end the run: a target that lacks nothing is never written, and would
+    // otherwise keep a killed run's leftovers for as long as it stays complete.
+    remove_stale_temps(lock.get(), path);
 
     file_ptr fp;
     struct stat st {};
@@ -101,9 +105,8 @@ int merge_into(const std::string& target_path, const std::string& src_path,
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* slash = argc > 0 ? std::strrchr(argv[0], '/') : nullptr;
-    const std::string name =
-        argc > 0 ? (slash ? slash + 1 : argv[0]) : "tessivane_merge_protocol_json";
+    const std::string name = argc > 0 ? std::filesystem::path(argv[0]).filename().string()
+                                      : "tessivane_merge_protocol_json";
     if (argc > 1 && std::strcmp(argv[1], "version") == 0) {
         std::printf("%s version: %s\n", name.c_str(), kMergeVersion);
         return 0;

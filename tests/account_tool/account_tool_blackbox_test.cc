@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 
 #include "common/files.h"
 #include "common/process.h"
@@ -167,18 +168,19 @@ TEST_F(AccountTool, PrintsTheAccountAsJsonOneMemberPerLine) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out,
               "{\n"
+              "  \"status\": 1,\n"
+              "  \"login_fail_cnt\": 0,\n"
+              "  \"timeout\": -1,\n"
               "  \"user_name\": \"bob\",\n"
               "  \"long_name\": \"B \\\"Bo\\\"\",\n"
               "  \"level\": \"supervisor\",\n"
-              "  \"group\": \"abc\",\n"
-              "  \"timeout\": -1,\n"
-              "  \"status\": 1,\n"
-              "  \"login_fail_cnt\": 0\n"
+              "  \"group\": \"abc\"\n"
               "}\n");
     r = run({"search_by_name", "carol"});
-    EXPECT_NE(r.out.find("  \"long_name\": \"\",\n  \"level\": \"user\",\n  \"group\": \"\",\n  "
-                         "\"timeout\": 0,\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("  \"timeout\": 0,\n  \"user_name\": \"carol\",\n  \"long_name\": \"\",\n  "
+                   "\"level\": \"user\",\n  \"group\": \"\"\n"),
+        std::string::npos)
         << r.out;
 }
 
@@ -275,7 +277,7 @@ TEST_F(AccountTool, StoresHostileArgumentsByteForByte) {
         "two\nlines",
         "\ttab\r",
         "--status=1",
-        "\xc3\xa9\xff",
+        "\xc3\xa9\xf0\x9f\x98\x80",
         std::string(5000, 'n') + "'",
     };
     for (const std::string& v : values) {
@@ -338,4 +340,45 @@ TEST_F(AccountTool, ParallelProcessesLoseNoUpdate) {
     EXPECT_EQ(server_lookup(run({"search_by_name", "shared"}).out, "login_fail_cnt"),
               workers * per_worker);
     EXPECT_EQ(stored_rows().size(), 2u + workers);
+}
+
+// A reader that takes the number behind the first occurrence of the quoted key, as the contract
+// allows, must not be fooled by a name that reads like the key.
+TEST_F(AccountTool, NoNameComesBeforeTheNumbers) {
+    ASSERT_EQ(run({"add_user", "status", "pw", "user", "--longname=login_fail_cnt"}).status, 0);
+    ASSERT_EQ(run({"inc_login_fails", "status"}).status, 0);
+    const std::string out = run({"search_by_name", "status"}).out;
+    EXPECT_EQ(server_lookup(out, "status"), 1) << out;
+    EXPECT_EQ(server_lookup(out, "login_fail_cnt"), 1) << out;
+}
+
+TEST_F(AccountTool, NamesThatAreNotUtf8AreRefusedAndOldOnesStillPrintAsJson) {
+    run_result_s r = run({"add_user", "raw\xff\xfe", "pw", "user"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "tessivane: the user name is not valid UTF-8");
+    EXPECT_TRUE(stored_rows().empty());
+
+    // Passwords are never printed: any bytes will do.
+    ASSERT_EQ(run({"add_user", "old", "\xff\xfe", "admin"}).status, 0);
+    ASSERT_TRUE(hash_matches("\xff\xfe", stored_rows().at(0).password_hash));
+
+    // An account stored before names were checked is still found, counted and printed as JSON.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(db_path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db,
+                           "UPDATE accounts SET user_name = 'M' || X'FC' || 'ller',"
+                           " long_name = X'FFFE', user_group = X'C0AF'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_EQ(run({"inc_login_fails", "M\xfcller"}).status, 0);
+    r = run({"search_by_name", "M\xfcller"});
+    EXPECT_EQ(r.status, 0);
+    rapidjson::Document doc;
+    doc.Parse<rapidjson::kParseValidateEncodingFlag>(r.out.c_str());
+    ASSERT_FALSE(doc.HasParseError()) << r.out;
+    EXPECT_EQ(doc["user_name"].GetString(), std::string("M\xef\xbf\xbdller"));
+    EXPECT_EQ(doc["login_fail_cnt"].GetInt(), 1);
+    EXPECT_EQ(doc["level"].GetString(), std::string("admin"));
 }

@@ -7,8 +7,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 extern char** environ;
 
@@ -24,22 +26,27 @@ double now_s() {
 
 run_result_s run_program(const std::vector<std::string>& argv, const run_options_s& opt) {
     run_result_s r;
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0)
+    int pipes[3][2];  // standard input, output, error
+    int made = 0;
+    // As a shell reports a command it cannot start, whichever step fails.
+    const auto cannot_start = [&](const char* step) {
+        const int reason = errno;
+        for (int i = 0; i < made; ++i) {
+            close(pipes[i][0]);
+            close(pipes[i][1]);
+        }
+        r.status = 127;
+        r.err = std::string("run_program: ") + step + ": " + std::strerror(reason) + "\n";
         return r;
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        close(in[0]);
-        close(in[1]);
-        return r;
-    }
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        close(in[0]);
-        close(in[1]);
-        close(out[0]);
-        close(out[1]);
-        return r;
-    }
-    pid_t pid = fork();
+    };
+    while (made < 3 && pipe2(pipes[made], O_CLOEXEC) == 0)
+        ++made;
+    if (made < 3)
+        return cannot_start("pipe");
+    auto& [in, out, err] = pipes;
+    const pid_t pid = fork();
+    if (pid < 0)
+        return cannot_start("fork");
     if (pid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
@@ -60,12 +67,6 @@ run_result_s run_program(const std::vector<std::string>& argv, const run_options
     close(in[0]);
     close(out[1]);
     close(err[1]);
-    if (pid < 0) {
-        close(in[1]);
-        close(out[0]);
-        close(err[0]);
-        return r;
-    }
     signal(SIGPIPE, SIG_IGN);
     size_t written = 0;
     int in_fd = in[1];
@@ -120,8 +121,11 @@ run_result_s run_program(const std::vector<std::string>& argv, const run_options
     close(out[0]);
     close(err[0]);
     int st = 0;
-    while (waitpid(pid, &st, 0) < 0) {
+    pid_t waited;
+    while ((waited = waitpid(pid, &st, 0)) < 0 && errno == EINTR) {
     }
+    if (waited < 0)
+        return r;
     if (WIFEXITED(st))
         r.status = WEXITSTATUS(st);
     if (WIFSIGNALED(st))

@@ -22,7 +22,9 @@ struct run_options_s {
     double timeout_s = 60.0;  // the child is killed after this
 };
 
-// argv[0] is the program path. Never throws; a failure to start shows as status 127.
+// argv[0] is the program path. Never throws; a program that cannot be started (no pipe, no
+// process, nothing to execute) shows as status 127, with the reason in err when it was this
+// process that failed.
 run_result_s run_program(const std::vector<std::string>& argv, const run_options_s& opt = {});
 
 // Standard output of `command` run by /bin/sh.

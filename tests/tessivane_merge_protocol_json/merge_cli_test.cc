@@ -5,12 +5,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,10 +74,9 @@ TEST_F(MergeTool, VersionAndUsage) {
     }
 }
 
+// The layout and the forms of numbers and strings are json_file_test's.
 TEST_F(MergeTool, CreatesMissingTargetPrettyWithoutTrailingNewline) {
-    ASSERT_TRUE(write_file(src_, R"({"M":{"P":{"int":-7,"real":0.1,"big":1e300,"neg0":-0.0,)"
-                                 R"("t":true,"n":null,"s":"a\"b\\c\/\u00e9\t\u0001","e":{},)"
-                                 R"("ea":[],"nested":[{"x":[]}],"u":18446744073709551615}}})"));
+    ASSERT_TRUE(write_file(src_, R"({"M":{"P":{"int":-7,"s":"\u00e9"}}})"));
     const mode_t old_mask = umask(027);
     const run_result_s r = merge(src_, target_);
     umask(old_mask);
@@ -92,20 +87,7 @@ TEST_F(MergeTool, CreatesMissingTargetPrettyWithoutTrailingNewline) {
               "    \"M\": {\n"
               "        \"P\": {\n"
               "            \"int\": -7,\n"
-              "            \"real\": 0.1,\n"
-              "            \"big\": 1e300,\n"
-              "            \"neg0\": -0.0,\n"
-              "            \"t\": true,\n"
-              "            \"n\": null,\n"
-              "            \"s\": \"a\\\"b\\\\c/\xc3\xa9\\t\\u0001\",\n"
-              "            \"e\": {},\n"
-              "            \"ea\": [],\n"
-              "            \"nested\": [\n"
-              "                {\n"
-              "                    \"x\": []\n"
-              "                }\n"
-              "            ],\n"
-              "            \"u\": 18446744073709551615\n"
+              "            \"s\": \"\xc3\xa9\"\n"
               "        }\n"
               "    }\n"
               "}");
@@ -202,25 +184,16 @@ TEST_F(MergeTool, UnopenableFilesAreReportedAndNothingIsWritten) {
     EXPECT_EQ(r.err, "Cannot write target json: " + nowhere + ": No such file or directory\n");
 }
 
+// Which texts are refused, and the reasons, are json_file_test's.
 TEST_F(MergeTool, InvalidJsonLeavesTargetUntouched) {
     ASSERT_TRUE(write_file(src_, R"({"A":{"p":{"x":1}}})"));
     ASSERT_TRUE(write_file(target_, R"({"A": {"p": {"y": 1,}}})"));
     expect_rejected(
         3, "Invalid JSON in " + target_ + " at offset 20: Missing a name for object member.\n");
-    ASSERT_TRUE(write_file(target_, "{} {}"));
-    expect_rejected(3,
-                    "Invalid JSON in " + target_ +
-                        " at offset 3: The document root must not be followed by other values.\n");
 
     ASSERT_TRUE(write_file(target_, R"({"A":{}})"));
-    ASSERT_TRUE(write_file(src_, "// comment\n{}"));
-    expect_rejected(3, "Invalid JSON in " + src_ + " at offset 0: Invalid value.\n");
-    ASSERT_TRUE(write_file(src_, ""));
-    expect_rejected(3, "Invalid JSON in " + src_ + " at offset 0: The document is empty.\n");
-    // Far deeper than any protocol; copying or writing it must not exhaust the stack.
-    ASSERT_TRUE(write_file(src_, R"({"A":{"p":{"deep":)" + std::string(200000, '[') +
-                                     std::string(200000, ']') + "}}}"));
-    expect_rejected(3, "Invalid JSON in " + src_ + ": nested deeper than 1000 levels\n");
+    ASSERT_TRUE(write_file(src_, "{\"A\":{\"p\":{\"name\":\"Zellz\xe4hlung\"}}}"));
+    expect_rejected(3, "Invalid JSON in " + src_ + " at offset 24: Invalid encoding in string.\n");
 }
 
 TEST_F(MergeTool, WrongShapeIsRejected) {
@@ -261,7 +234,9 @@ TEST_F(MergeTool, ConcurrentMergesIntoOneTargetKeepEveryAddition) {
         for (int run = 0; run < kRuns; ++run) {
             runs.emplace_back([&, run] {
                 run_options_s opt;
-                opt.timeout_s = 30;
+                // The last of the runs waits for all the others: under a sanitizer on a busy
+                // machine that has taken more than 30 s.
+                opt.timeout_s = 120;
                 results[run] = run_program(
                     {MERGE_TOOL, dir_ + "/default" + std::to_string(run) + ".json", target_}, opt);
             });
@@ -337,69 +312,14 @@ TEST_F(MergeTool, StaleTemporaryFilesOfTheTargetAreRemoved) {
     ASSERT_EQ(utimes(stale.c_str(), two_minutes_ago), 0);
     EXPECT_EQ(merge(src_, target_).status, 0);
     EXPECT_FALSE(file_exists(stale));
-}
 
-TEST_F(MergeTool, TextThatIsNotUnicodeIsInvalidJson) {
-    ASSERT_TRUE(write_file(target_, R"({"A":{}})"));
-    ASSERT_TRUE(write_file(src_, "{\"A\":{\"p\":{\"name\":\"Zellz\xe4hlung\"}}}"));
-    expect_rejected(3, "Invalid JSON in " + src_ + " at offset 24: Invalid encoding in string.\n");
-    ASSERT_TRUE(write_file(src_, "{\"A\":{\"p\":{\"\xc0\xaf\":1}}}"));
-    expect_rejected(3, "Invalid JSON in " + src_ + " at offset 12: Invalid encoding in string.\n");
-    ASSERT_TRUE(write_file(src_, R"({"A":{"p":{"s":"\udc00"}}})"));
-    expect_rejected(3, "Invalid JSON in " + src_ + ": a string escapes an unpaired surrogate\n");
-
-    ASSERT_TRUE(write_file(src_, R"({"A":{"p":{"x":1}}})"));
-    ASSERT_TRUE(write_file(target_, "{\"A\":{\"p\":{\"y\":\"\xed\xa0\x80\"}}}"));
-    expect_rejected(3,
-                    "Invalid JSON in " + target_ + " at offset 16: Invalid encoding in string.\n");
-
-    // Characters beyond the basic plane, raw or as an escaped pair, are fine.
-    ASSERT_TRUE(write_file(target_, "{\"A\":{\"p\":{\"y\":\"\xf0\x9f\x98\x80\\ud83d\\ude00\"}}}"));
+    // And one that lacks nothing, so that nothing is written.
+    const std::string complete = read_file(target_);
+    ASSERT_TRUE(write_file(stale, "{\"half"));
+    ASSERT_EQ(utimes(stale.c_str(), two_minutes_ago), 0);
     EXPECT_EQ(merge(src_, target_).status, 0);
-    EXPECT_NE(read_file(target_).find("\"y\": \"\xf0\x9f\x98\x80\xf0\x9f\x98\x80\""),
-              std::string::npos);
-}
-
-// Numbers the target already has read back as the same doubles after a rewrite, and every number
-// is written in a form that reads back to the value it came from.
-TEST_F(MergeTool, RewritingKeepsEveryNumberExactly) {
-    std::mt19937_64 random(20261209);
-    std::vector<double> values = {
-        123456789.12345679, 0.1, 5e-324, 1.7976931348623157e308, 2.2250738585072014e-308,
-        9007199254740993.0};
-    std::uniform_real_distribution<double> ordinary(0, 1e9);
-    while (values.size() < 800) {
-        if (values.size() % 2) {
-            values.push_back(ordinary(random));
-        } else {
-            const uint64_t bits = random();
-            double d;
-            std::memcpy(&d, &bits, sizeof d);
-            if (std::isfinite(d))
-                values.push_back(d);
-        }
-    }
-    std::string target = "{\"M\":{\"P\":{";
-    for (size_t i = 0; i < values.size(); ++i) {
-        char text[40];
-        std::snprintf(text, sizeof text, "%.17g", values[i]);
-        target += (i ? ",\"d" : "\"d") + std::to_string(i) + "\":" + text;
-    }
-    ASSERT_TRUE(write_file(target_, target + "}}}"));
-    ASSERT_TRUE(write_file(src_, R"({"M":{"P":{"added":1}}})"));
-    ASSERT_EQ(merge(src_, target_).status, 0);
-
-    const std::string merged = read_file(target_);
-    ASSERT_NE(merged.find("\"added\": 1"), std::string::npos);
-    for (size_t i = 0; i < values.size(); ++i) {
-        const std::string key = "\"d" + std::to_string(i) + "\": ";
-        const size_t at = merged.find(key);
-        ASSERT_NE(at, std::string::npos) << key;
-        const char* number = merged.c_str() + at + key.size();
-        EXPECT_EQ(std::strtod(number, nullptr), values[i])
-            << std::string(number, std::strcspn(number, ",\n")) << " was written for "
-            << target.substr(target.find(key.substr(0, key.size() - 1)), 30);
-    }
+    EXPECT_FALSE(file_exists(stale));
+    EXPECT_EQ(read_file(target_), complete);
 }
 
 }  // namespace
