@@ -1,5 +1,6 @@
 // The log's one door to OpenSSL: SHA-256, HMAC-SHA-256 and the system's random bytes. Nothing
-// else in the program includes an OpenSSL header.
+// else in the program includes an OpenSSL header. The library is loaded on first use, so the
+// commands that need no crypto never load it.
 #pragma once
 
 #include <array>
@@ -8,6 +9,9 @@
 #include <memory>
 
 using digest_t = std::array<uint8_t, 32>;  // a SHA-256 digest, an HMAC-SHA-256 tag or a key
+
+// Whether the library could be loaded (every other call fails when not).
+bool crypto_available();
 
 // Fills out with bytes from the system's random generator; false when it has none to give.
 bool random_bytes(uint8_t* out, size_t size);

@@ -20,7 +20,9 @@ constexpr const char* kFieldNames[] = {"text1", "text2", "text3", "message"};
 
 // Length of the well-formed UTF-8 sequence at bytes[i], 0 when there is none.
 size_t utf8_sequence_length(const std::string& bytes, size_t i) {
-    const auto at = [&bytes](size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    const auto at = [&bytes](size_t k) {
+        return static_cast<unsigned char>(bytes[k]);
+    };
     const unsigned char lead = at(i);
     if (lead < 0x80)
         return 1;
@@ -57,7 +59,8 @@ std::string value_text(sqlite3_stmt* row, int column) {
     char buf[64];
     switch (sqlite3_column_type(row, column)) {
     case SQLITE_INTEGER:
-        std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(sqlite3_column_int64(row, column)));
+        std::snprintf(buf, sizeof buf, "%lld",
+                      static_cast<long long>(sqlite3_column_int64(row, column)));
         return buf;
     case SQLITE_FLOAT:
         std::snprintf(buf, sizeof buf, "%.17g", sqlite3_column_double(row, column));
@@ -83,7 +86,9 @@ std::string time_text(sqlite3_stmt* row) {
 }
 
 // The four text fields are columns 2 to 5; a table with fewer gives empty fields.
-bool has_column(sqlite3_stmt* row, int column) { return column < sqlite3_column_count(row); }
+bool has_column(sqlite3_stmt* row, int column) {
+    return column < sqlite3_column_count(row);
+}
 
 std::string hex_of(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -95,7 +100,9 @@ std::string hex_of(const std::string& bytes) {
     return out;
 }
 
-bool write_text(int fd, const std::string& text) { return write_all(fd, text.data(), text.size()); }
+bool write_text(int fd, const std::string& text) {
+    return write_all(fd, text.data(), text.size());
+}
 
 }  // namespace
 
@@ -186,7 +193,8 @@ std::string json_entry(sqlite3_stmt* row, entry_status_e status) {
 
 bool export_database(sqlite3* db, const std::string& db_path, const std::string& file,
                      std::string& why) {
-    struct stat target {}, source {};
+    struct stat target {
+    }, source{};
     if (stat(file.c_str(), &target) == 0 && stat(db_path.c_str(), &source) == 0 &&
         target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
         why = "the copy would replace the database itself";
@@ -238,8 +246,8 @@ bool export_entries(sqlite3* db, const std::vector<verification_key_s>& keys,
     bool written = format == export_format_e::jsonl || write_text(out.fd(), kCsvHeader);
     std::string pending;
     auto write_entry = [&](sqlite3_stmt* row, entry_status_e status) {
-        pending += format == export_format_e::csv ? csv_entry(row, status)
-                                                  : json_entry(row, status);
+        pending +=
+            format == export_format_e::csv ? csv_entry(row, status) : json_entry(row, status);
         if (pending.size() >= 1 << 16) {
             written = written && write_text(out.fd(), pending);
             pending.clear();

@@ -15,7 +15,7 @@ namespace {
 struct setup_check_s {
     setup_s setup;
     bool has_key = false;
-    seal_key_s key;       // period by period as the seals go forward
+    seal_key_s key;  // period by period as the seals go forward
     bool any_mac_ok = false;
 };
 
@@ -50,7 +50,10 @@ std::string describe(const entry_ref_s& ref) {
 std::string join(const std::vector<int64_t>& numbers) {
     std::string text;
     for (size_t i = 0; i < numbers.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == numbers.size() ? " and " : ", ") + std::to_string(numbers[i]);
+        text += (i == 0                    ? ""
+                 : i + 1 == numbers.size() ? " and "
+                                           : ", ") +
+                std::to_string(numbers[i]);
     return text;
 }
 
@@ -107,14 +110,15 @@ private:
             return entry_status_e::out_of_order;
         }
         if (!digests_equal(chain_value(sha_, chain_, seal), seal.chain)) {
-            detail = "its seal does not follow from the seal before it (a seal was altered, or "
-                     "removed and the rest renumbered)" +
-                     number;
+            detail =
+                "its seal does not follow from the seal before it (a seal was altered, or "
+                "removed and the rest renumbered)" +
+                number;
             return entry_status_e::changed;
         }
         if (!row) {
-            detail = "the entry with row id " + std::to_string(seal.log_rowid) + number +
-                     " was deleted";
+            detail =
+                "the entry with row id " + std::to_string(seal.log_rowid) + number + " was deleted";
             return entry_status_e::missing_before;
         }
         if (!digests_equal(entry_digest(sha_, row), seal.digest)) {
@@ -134,9 +138,10 @@ private:
                 return entry_status_e::out_of_order;
             }
             if (dated < seal.period) {
-                detail = "sealed in a later period than its date (sealed again later, or the "
-                         "clock was set back when it was appended)" +
-                         number;
+                detail =
+                    "sealed in a later period than its date (sealed again later, or the "
+                    "clock was set back when it was appended)" +
+                    number;
                 return entry_status_e::out_of_order;
             }
         }
@@ -151,8 +156,7 @@ private:
             keyed_setup_ = seal.setup;
             if (!digests_equal(hmac_.mac(seal.chain.data(), seal.chain.size()), seal.mac)) {
                 detail = "its MAC does not check with the key of period " +
-                         std::to_string(seal.period) + " that the verification key gives" +
-                         number;
+                         std::to_string(seal.period) + " that the verification key gives" + number;
                 if (!setup.any_mac_ok)
                     detail += "; no seal of setup " + std::to_string(seal.setup) +
                               " before it checks: is it this log's verification key?";
@@ -251,10 +255,8 @@ verify_e verify_log(sqlite3* db, const std::vector<verification_key_s>& keys,
         int rc = stmt ? SQLITE_ROW : SQLITE_ERROR;
         while (stmt && (rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
             setup_check_s check;
-            check.setup = {sqlite3_column_int64(stmt.get(), 0),
-                           sqlite3_column_int64(stmt.get(), 1),
-                           sqlite3_column_int64(stmt.get(), 2),
-                           sqlite3_column_int64(stmt.get(), 3),
+            check.setup = {sqlite3_column_int64(stmt.get(), 0), sqlite3_column_int64(stmt.get(), 1),
+                           sqlite3_column_int64(stmt.get(), 2), sqlite3_column_int64(stmt.get(), 3),
                            sqlite3_column_int64(stmt.get(), 4)};
             setups[check.setup.setup] = check;
         }
@@ -322,10 +324,10 @@ verify_e verify_log(sqlite3* db, const std::vector<verification_key_s>& keys,
             status = walker.check(seal, row);
             have_seal = next_seal(seals.get(), seal, seal_rc);
         } else {
-            status = walker.any_date_sealed() && ref.has_date &&
-                             ref.date < walker.last_date_sealed()
-                         ? entry_status_e::inserted
-                         : entry_status_e::unsealed;
+            status =
+                walker.any_date_sealed() && ref.has_date && ref.date < walker.last_date_sealed()
+                    ? entry_status_e::inserted
+                    : entry_status_e::unsealed;
             ++report.unsealed;
             if (!report.any_unsealed) {
                 report.any_unsealed = true;
@@ -370,16 +372,17 @@ std::string format_report(const verify_report_s& r, bool passed) {
     std::string text = "entries: " + std::to_string(r.entries) + " (" + std::to_string(r.sealed) +
                        " sealed, " + std::to_string(r.unsealed) + " unsealed)\n";
     if (r.any_sealed)
-        text += "sealed: from " + describe(r.first_sealed) + " to " + describe(r.last_sealed) + "\n";
+        text +=
+            "sealed: from " + describe(r.first_sealed) + " to " + describe(r.last_sealed) + "\n";
     else
         text += "sealed: none\n";
     text += "checked: the chain";
     if (!r.setups_with_key.empty())
         text += " and the MACs of setup " + join(r.setups_with_key);
     if (!r.setups_without_key.empty()) {
-        text += r.setups_with_key.empty() ? " only (no --key: the MACs are not checked)"
-                                          : "; setup " + join(r.setups_without_key) +
-                                                " without its key: chain only";
+        text += r.setups_with_key.empty()
+                    ? " only (no --key: the MACs are not checked)"
+                    : "; setup " + join(r.setups_without_key) + " without its key: chain only";
     }
     text += "\n";
     if (r.fault) {
@@ -393,7 +396,8 @@ std::string format_report(const verify_report_s& r, bool passed) {
                 (r.unsealed_kind == entry_status_e::inserted
                      ? ": it has no seal and is dated before the sealed entry before it"
                      : ": it has no seal") +
-                " (" + std::to_string(r.unsealed) + (r.unsealed == 1 ? " entry" : " entries") + " without a seal)\n";
+                " (" + std::to_string(r.unsealed) + (r.unsealed == 1 ? " entry" : " entries") +
+                " without a seal)\n";
     }
     text += passed ? "PASS\n" : "FAIL\n";
     return text;

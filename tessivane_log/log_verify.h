@@ -44,7 +44,7 @@ struct verify_report_s {
     entry_ref_s first_unsealed;
     bool fault = false;
     entry_status_e fault_kind = entry_status_e::changed;
-    entry_ref_s fault_entry;  // the entry after a deleted one; the deleted one when it was last
+    entry_ref_s fault_entry;    // the entry after a deleted one; the deleted one when it was last
     bool fault_at_end = false;  // the last sealed entries are gone (not merely cut with seals)
     std::string fault_detail;
     std::vector<int64_t> setups_with_key, setups_without_key;

@@ -34,9 +34,10 @@ bool read_blob(sqlite3_stmt* stmt, int column, digest_t& out) {
 // The newest set-up; false with setup.setup == 0 when there is none, false with a non-zero
 // SQLite code on failure.
 int latest_setup(sqlite3* db, setup_s& setup) {
-    const stmt_ptr stmt = prepare_statement(
-        db, "SELECT setup, start, interval, first_seq, setup_seals FROM seal_setup "
-            "ORDER BY setup DESC LIMIT 1");
+    const stmt_ptr stmt =
+        prepare_statement(db,
+                          "SELECT setup, start, interval, first_seq, setup_seals FROM seal_setup "
+                          "ORDER BY setup DESC LIMIT 1");
     if (!stmt)
         return sqlite3_errcode(db);
     const int rc = sqlite3_step(stmt.get());
@@ -75,8 +76,7 @@ struct sealer_s {
     stmt_ptr insert;
 
     explicit sealer_s(sqlite3* d)
-        : db(d),
-          insert(prepare_statement(d, "INSERT INTO seals VALUES(?,?,?,?,?,?,?)")) {}
+        : db(d), insert(prepare_statement(d, "INSERT INTO seals VALUES(?,?,?,?,?,?,?)")) {}
 
     bool ok() const { return insert && sha.ok() && hmac.ok(); }
 
@@ -98,8 +98,7 @@ struct sealer_s {
         sqlite3_bind_int64(st, 2, s.log_rowid);
         sqlite3_bind_int64(st, 3, s.setup);
         sqlite3_bind_int64(st, 4, s.period);
-        sqlite3_bind_blob(st, 5, s.digest.data(), static_cast<int>(s.digest.size()),
-                          SQLITE_STATIC);
+        sqlite3_bind_blob(st, 5, s.digest.data(), static_cast<int>(s.digest.size()), SQLITE_STATIC);
         sqlite3_bind_blob(st, 6, s.chain.data(), static_cast<int>(s.chain.size()), SQLITE_STATIC);
         sqlite3_bind_blob(st, 7, s.mac.data(), static_cast<int>(s.mac.size()), SQLITE_STATIC);
         if (sqlite3_step(st) != SQLITE_DONE)
@@ -235,9 +234,9 @@ bool append_sealed(sqlite3* db, sqlite3_stmt* insert, int64_t date, const std::s
         unsealed_why = key_file_problem(key_path, unsealed_why);
     } else if (key.setup != setup.setup || key.start != setup.start ||
                key.interval != setup.interval) {
-        unsealed_why = key_file_problem(
-            key_path, "of setup " + std::to_string(key.setup) + ", the log is at setup " +
-                          std::to_string(setup.setup));
+        unsealed_why =
+            key_file_problem(key_path, "of setup " + std::to_string(key.setup) +
+                                           ", the log is at setup " + std::to_string(setup.setup));
     }
     if (sqlite3_step(insert) != SQLITE_DONE)
         return fail();

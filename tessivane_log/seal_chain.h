@@ -71,11 +71,11 @@ bool append_sealed(sqlite3* db, sqlite3_stmt* insert, int64_t date, const std::s
 enum class setup_e { done, already_sealed, failed };
 
 struct setup_result_s {
-    int64_t setup = 0;        // the new set-up's number; when already_sealed the existing one's
-    int64_t start = 0;        // of that set-up
-    int64_t sealed_now = 0;   // entries that had no seal and got one from setup-keys
-    verification_key_s key;   // the new set-up's verification key
-    std::string why;          // when failed
+    int64_t setup = 0;       // the new set-up's number; when already_sealed the existing one's
+    int64_t start = 0;       // of that set-up
+    int64_t sealed_now = 0;  // entries that had no seal and got one from setup-keys
+    verification_key_s key;  // the new set-up's verification key
+    std::string why;         // when failed
 };
 
 // setup-keys: creates the sealing tables where missing, starts a new set-up (refused with

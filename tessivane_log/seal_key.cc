@@ -62,7 +62,9 @@ bool parse_count(const std::string& text, int64_t& value) {
     return true;
 }
 
-std::string errno_text() { return std::strerror(errno); }
+std::string errno_text() {
+    return std::strerror(errno);
+}
 
 constexpr char kTemporaryTag[] = ".tmp-";
 
@@ -100,13 +102,14 @@ bool evolve_key(sha256_s& sha, seal_key_s& key, int64_t period) {
     return sha.ok();
 }
 
-std::string key_file_path(const std::string& db_path) { return db_path + ".sealkey"; }
+std::string key_file_path(const std::string& db_path) {
+    return db_path + ".sealkey";
+}
 
 std::string format_key_file(const seal_key_s& key) {
     return std::string(kKeyFileTitle) + "\nsetup " + std::to_string(key.setup) + "\nstart " +
-           std::to_string(key.start) + "\ninterval " + std::to_string(key.interval) +
-           "\nperiod " + std::to_string(key.period) + "\nkey " +
-           to_hex(key.key.data(), key.key.size()) + "\n";
+           std::to_string(key.start) + "\ninterval " + std::to_string(key.interval) + "\nperiod " +
+           std::to_string(key.period) + "\nkey " + to_hex(key.key.data(), key.key.size()) + "\n";
 }
 
 bool parse_key_file(const std::string& text, seal_key_s& key) {
@@ -179,8 +182,7 @@ bool replace_key_file(const std::string& path, const seal_key_s& key, std::strin
 std::string format_verification_key(const verification_key_s& key) {
     const std::string hex = to_hex(key.seed.data(), key.seed.size());
     return hex.substr(0, 8) + "-" + hex.substr(8, 8) + "-" + hex.substr(16, 8) + "-" +
-           hex.substr(24, 8) + "/" + std::to_string(key.start) + "/" +
-           std::to_string(key.interval);
+           hex.substr(24, 8) + "/" + std::to_string(key.start) + "/" + std::to_string(key.interval);
 }
 
 bool parse_verification_key(const std::string& text, verification_key_s& key) {

@@ -399,11 +399,11 @@ TEST_F(LogTool, ShippedSchemaServesTheTool) {
 TEST_F(LogTool, CreateScriptMakesTheDatabaseOnlyOnce) {
     const std::string db = std::string(SCRATCH_DIR) + "/product/logs/logs";
     std::filesystem::remove_all(SCRATCH_DIR);
-    const std::vector<std::string> cmd = {CMAKE_COMMAND_PATH, "-DLOG_DB=" + db,
-                                          "-DLOG_SCHEMA=" LOG_SCHEMA_FILE, "-P",
-                                          CREATE_LOG_DB_SCRIPT};
+    const std::vector<std::string> cmd = {"/bin/sh", CREATE_LOG_DB_SCRIPT, LOG_SCHEMA_FILE, db};
     ASSERT_EQ(run_program(cmd).status, 0);
     EXPECT_TRUE(stored_rows(db).empty());
+    EXPECT_EQ(std::filesystem::status(db).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms(0644));
     exec("INSERT INTO logs VALUES(1, 'a', 'b', 'c', 'd')", db);
     ASSERT_EQ(run_program(cmd).status, 0);
     EXPECT_EQ(stored_rows(db).size(), 1u);
