@@ -11,12 +11,17 @@ namespace {
 constexpr char kEntryLabel[] = "tessivane_log entry";
 constexpr char kChainLabel[] = "tessivane_log chain";
 
-void add_be64(sha256_s& sha, int64_t value) {
-    uint8_t bytes[8];
+void put_be64(std::string& out, int64_t value) {
     const uint64_t u = static_cast<uint64_t>(value);
     for (int i = 0; i < 8; ++i)
-        bytes[i] = static_cast<uint8_t>(u >> (56 - 8 * i));
-    sha.add(bytes, sizeof bytes);
+        out += static_cast<char>(u >> (56 - 8 * i));
+}
+
+// The whole message goes to the library in one call: per-field calls cost more than hashing.
+digest_t sha256_of(sha256_s& sha, const std::string& bytes) {
+    sha.begin();
+    sha.add(bytes.data(), bytes.size());
+    return sha.end();
 }
 
 bool exec(sqlite3* db, const char* sql) {
@@ -171,45 +176,43 @@ bool log_is_sealed(sqlite3* db) {
 
 digest_t entry_digest(sha256_s& sha, sqlite3_stmt* row) {
     const int columns = sqlite3_column_count(row);
-    sha.begin();
-    sha.add(kEntryLabel, sizeof kEntryLabel - 1);
-    add_be64(sha, sqlite3_column_int64(row, 0));
-    add_be64(sha, columns - 1);
+    std::string bytes(kEntryLabel, sizeof kEntryLabel - 1);
+    bytes.reserve(1024);
+    put_be64(bytes, sqlite3_column_int64(row, 0));
+    put_be64(bytes, columns - 1);
     for (int i = 1; i < columns; ++i) {
         const int type = sqlite3_column_type(row, i);
-        const uint8_t tag = static_cast<uint8_t>(type);
-        sha.add(&tag, 1);
+        bytes += static_cast<char>(type);
         if (type == SQLITE_INTEGER) {
-            add_be64(sha, sqlite3_column_int64(row, i));
+            put_be64(bytes, sqlite3_column_int64(row, i));
         } else if (type == SQLITE_FLOAT) {
             const double d = sqlite3_column_double(row, i);
             int64_t bits;
             std::memcpy(&bits, &d, sizeof bits);
-            add_be64(sha, bits);
+            put_be64(bytes, bits);
         } else if (type == SQLITE_TEXT || type == SQLITE_BLOB) {
             // Text comes as stored (a UTF-8 database converts nothing); blob asks for no
             // conversion either way.
-            const void* bytes = type == SQLITE_TEXT
+            const void* value = type == SQLITE_TEXT
                                     ? static_cast<const void*>(sqlite3_column_text(row, i))
                                     : sqlite3_column_blob(row, i);
             const int length = sqlite3_column_bytes(row, i);
-            add_be64(sha, length);
-            sha.add(bytes, static_cast<size_t>(length));
+            put_be64(bytes, length);
+            bytes.append(static_cast<const char*>(value), static_cast<size_t>(length));
         }
     }
-    return sha.end();
+    return sha256_of(sha, bytes);
 }
 
 digest_t chain_value(sha256_s& sha, const digest_t& previous, const seal_s& seal) {
-    sha.begin();
-    sha.add(kChainLabel, sizeof kChainLabel - 1);
-    sha.add(previous.data(), previous.size());
-    add_be64(sha, seal.seq);
-    add_be64(sha, seal.log_rowid);
-    add_be64(sha, seal.setup);
-    add_be64(sha, seal.period);
-    sha.add(seal.digest.data(), seal.digest.size());
-    return sha.end();
+    std::string bytes(kChainLabel, sizeof kChainLabel - 1);
+    bytes.append(reinterpret_cast<const char*>(previous.data()), previous.size());
+    put_be64(bytes, seal.seq);
+    put_be64(bytes, seal.log_rowid);
+    put_be64(bytes, seal.setup);
+    put_be64(bytes, seal.period);
+    bytes.append(reinterpret_cast<const char*>(seal.digest.data()), seal.digest.size());
+    return sha256_of(sha, bytes);
 }
 
 bool append_sealed(sqlite3* db, sqlite3_stmt* insert, int64_t date, const std::string& key_path) {

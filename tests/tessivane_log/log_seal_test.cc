@@ -51,7 +51,8 @@ struct verification_key_s {
 verification_key_s key_in(const std::string& out) {
     verification_key_s key;
     std::smatch m;
-    const std::regex form(R"(\n    (([0-9a-f]{8})-([0-9a-f]{8})-([0-9a-f]{8})-([0-9a-f]{8}))/(\d+)/(\d+)\n)");
+    const std::regex form(
+        R"(\n    (([0-9a-f]{8})-([0-9a-f]{8})-([0-9a-f]{8})-([0-9a-f]{8}))/(\d+)/(\d+)\n)");
     if (std::regex_search(out, m, form)) {
         key.text = m[0].str().substr(5, m[0].length() - 6);
         key.seed = unhex(m[2].str() + m[3].str() + m[4].str() + m[5].str());
@@ -96,7 +97,8 @@ protected:
 
     // Appends entries u<i>/K2/e/m, before of them before setup-keys (then dated by
     // before_setup, when given), and returns the set-up's verification key.
-    static verification_key_s sealed_log(int before, int after, const std::string& before_setup = "") {
+    static verification_key_s sealed_log(int before, int after,
+                                         const std::string& before_setup = "") {
         for (int i = 1; i <= before; ++i)
             EXPECT_EQ(tool({"append", "u" + std::to_string(i), "K2", "e", "m"}).status, 0);
         if (!before_setup.empty()) {
@@ -204,9 +206,9 @@ TEST_F(LogSeal, VerifyCatchesEditsDeletionsAndInsertions) {
         {"INSERT INTO logs VALUES(strftime('%s','now') + 60, 'other', 'K2', 'e', 'm')",
          "first unsealed entry: row 7, "},
     };
-    const char* kinds[] = {"changed", "changed", "changed", "changed", "changed", "changed",
-                           "changed", "missing before it", "missing before it", "missing",
-                           "inserted", "unsealed"};
+    const char* kinds[] = {"changed",           "changed", "changed",  "changed",
+                           "changed",           "changed", "changed",  "missing before it",
+                           "missing before it", "missing", "inserted", "unsealed"};
     int i = 0;
     for (const case_s& c : cases) {
         SCOPED_TRACE(c.sql);
@@ -257,11 +259,13 @@ TEST_F(LogSeal, KeyMovesOnAndEarlierPeriodsCannotBeForged) {
     {
         db_s db;
         ASSERT_EQ(sqlite3_exec(db.db,
-                               ("UPDATE seal_setup SET start = " + std::to_string(start) + ";"
-                                "INSERT INTO logs VALUES(" + std::to_string(start + 600) +
+                               ("UPDATE seal_setup SET start = " + std::to_string(start) +
+                                ";"
+                                "INSERT INTO logs VALUES(" +
+                                std::to_string(start + 600) +
                                 ", 'old', 'K2', 'e', 'ten');"
-                                "INSERT INTO logs VALUES(" + std::to_string(start + 1800) +
-                                ", 'old', 'K2', 'e', 'thirty')")
+                                "INSERT INTO logs VALUES(" +
+                                std::to_string(start + 1800) + ", 'old', 'K2', 'e', 'thirty')")
                                    .c_str(),
                                nullptr, nullptr, nullptr),
                   SQLITE_OK);
@@ -283,8 +287,8 @@ TEST_F(LogSeal, KeyMovesOnAndEarlierPeriodsCannotBeForged) {
     EXPECT_NE(after.st_ino, before.st_ino);  // renamed over, not written in place
     EXPECT_EQ(after.st_mode & 0777, 0600u);
     EXPECT_TRUE(file == key_file_text(1, start, 60, period, key_of_period(key.seed, period)) ||
-                file == key_file_text(1, start, 60, period - 1,
-                                      key_of_period(key.seed, period - 1)))
+                file ==
+                    key_file_text(1, start, 60, period - 1, key_of_period(key.seed, period - 1)))
         << file;
     const run_result_s good = verify(key);
     ASSERT_EQ(good.status, 0) << good.out << good.err;
@@ -298,8 +302,8 @@ TEST_F(LogSeal, KeyMovesOnAndEarlierPeriodsCannotBeForged) {
         SCOPED_TRACE(claimed);
         ASSERT_TRUE(write_file(kDb, pristine));
         db_s db;
-        sqlite3_exec(db.db, "UPDATE logs SET message = 'eleven' WHERE rowid = 1", nullptr,
-                     nullptr, nullptr);
+        sqlite3_exec(db.db, "UPDATE logs SET message = 'eleven' WHERE rowid = 1", nullptr, nullptr,
+                     nullptr);
         std::string chain = write_seal(db.db, {1, 1, 1, claimed}, std::string(32, '\0'), stolen);
         chain = write_seal(db.db, {2, 2, 1, 30}, chain, key_of_period(key.seed, 30));
         write_seal(db.db, {3, 3, 1, stolen_period}, chain, stolen);
@@ -421,8 +425,9 @@ TEST_F(LogSeal, ExportsACopyAndTheEntriesWithTheirStatus) {
     const run_result_s csv = tool({"export", "--csv", dir.file("log.csv"), "--key", key.text});
     EXPECT_EQ(csv.status, 0) << csv.err;
     EXPECT_NE(csv.out.find("3 entries written to "), std::string::npos) << csv.out;
-    const std::string date = shell("SELECT strftime('%Y-%m-%dT%H:%M:%SZ', date, 'unixepoch') "
-                                   "FROM logs WHERE rowid = 1")
+    const std::string date = shell(
+                                 "SELECT strftime('%Y-%m-%dT%H:%M:%SZ', date, 'unixepoch') "
+                                 "FROM logs WHERE rowid = 1")
                                  .out.substr(0, 20);
     const std::string csv_text = read_file(dir.file("log.csv"));
     EXPECT_EQ(csv_text.substr(0, csv_text.find("\r\n") + 2),

@@ -53,7 +53,9 @@ std::string hmac_sha256(const std::string& key, const std::string& message) {
     return std::string(reinterpret_cast<char*>(out), n);
 }
 
-std::string first_key(const std::string& seed) { return sha256("tessivane_log sealing key" + seed); }
+std::string first_key(const std::string& seed) {
+    return sha256("tessivane_log sealing key" + seed);
+}
 
 std::string key_of_period(const std::string& seed, int64_t period) {
     std::string key = first_key(seed);
@@ -97,8 +99,7 @@ std::string write_seal(sqlite3* db, const hand_seal_s& s, const std::string& pre
                                      be64(s.rowid) + be64(s.setup) + be64(s.period) + digest);
     const std::string mac = hmac_sha256(key, chain);
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO seals VALUES(?,?,?,?,?,?,?)", -1, &st,
-                       nullptr);
+    sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO seals VALUES(?,?,?,?,?,?,?)", -1, &st, nullptr);
     const int64_t numbers[] = {s.seq, s.rowid, s.setup, s.period};
     for (int i = 0; i < 4; ++i)
         sqlite3_bind_int64(st, i + 1, numbers[i]);
