@@ -6,7 +6,9 @@
 
 namespace {
 
-std::string field(const char* f, size_t size) { return std::string(f, field_length(f, size)); }
+std::string field(const char* f, size_t size) {
+    return std::string(f, field_length(f, size));
+}
 
 TEST(LogEntry, FieldsAreCutAtTheirSizesWithoutATerminator) {
     const std::string a(100, 'a'), b(64, 'b'), c(65, 'c'), m(600, 'm');

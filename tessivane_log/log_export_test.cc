@@ -10,9 +10,14 @@ namespace {
 
 TEST(LogExport, CsvQuotesOnlyWhereRfc4180Asks) {
     const std::pair<std::string, std::string> cases[] = {
-        {"plain text", "plain text"}, {"", ""},          {"a,b", "\"a,b\""},
-        {"say \"hi\"", "\"say \"\"hi\"\"\""}, {"two\nlines", "\"two\nlines\""},
-        {"cr\r", "\"cr\r\""},          {"'single'", "'single'"}, {" lead", " lead"},
+        {"plain text", "plain text"},
+        {"", ""},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\nlines", "\"two\nlines\""},
+        {"cr\r", "\"cr\r\""},
+        {"'single'", "'single'"},
+        {" lead", " lead"},
     };
     for (const auto& [field, expected] : cases) {
         std::string line;
@@ -22,20 +27,27 @@ TEST(LogExport, CsvQuotesOnlyWhereRfc4180Asks) {
 }
 
 TEST(LogExport, Utf8IsCheckedStrictlyAndBadBytesAreReplacedOneByOne) {
-    const std::string good_ones[] = {"",           "ascii",        "\xc3\xa9",
-                                     "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xf4\x8f\xbf\xbf",
+    const std::string good_ones[] = {"",
+                                     "ascii",
+                                     "\xc3\xa9",
+                                     "\xe2\x82\xac",
+                                     "\xf0\x9f\x98\x80",
+                                     "\xf4\x8f\xbf\xbf",
                                      std::string("nul\0inside", 10)};
     for (const std::string& good : good_ones) {
         EXPECT_TRUE(is_valid_utf8(good)) << good;
     }
-    const std::string bad[] = {"\xff",         "\xc0\xaf",         "\xe0\x80\xaf",
-                               "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xc3",
-                               "\xe2\x82",     "\x80",             "\xf8\x88\x80\x80\x80"};
+    const std::string bad[] = {
+        "\xff", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80",        "\xf4\x90\x80\x80",
+        "\xc3", "\xe2\x82", "\x80",         "\xf8\x88\x80\x80\x80"};
     for (const std::string& b : bad) {
         EXPECT_FALSE(is_valid_utf8(b)) << b;
         EXPECT_TRUE(is_valid_utf8(to_valid_utf8(b)));
     }
-    EXPECT_EQ(to_valid_utf8("a\xff" "b\xc3"), "a\xef\xbf\xbd" "b\xef\xbf\xbd");
+    EXPECT_EQ(to_valid_utf8("a\xff"
+                            "b\xc3"),
+              "a\xef\xbf\xbd"
+              "b\xef\xbf\xbd");
     EXPECT_EQ(to_valid_utf8("\xe2\x82\xac\xe2\x82"), "\xe2\x82\xac\xef\xbf\xbd\xef\xbf\xbd");
 }
 
@@ -58,10 +70,12 @@ TEST(LogExport, EntriesKeepEveryStoredValue) {
     // A 32-bit date read as unsigned, as the searches read it; other kinds of value as text.
     row = row_of("8, -1, NULL, 12, 2.5, x'ff41'");
     EXPECT_EQ(csv_entry(row.get(), entry_status_e::unsealed),
-              "8,2106-02-07T06:28:15Z,,12,2.5,\xff" "A,unsealed\r\n");
+              "8,2106-02-07T06:28:15Z,,12,2.5,\xff"
+              "A,unsealed\r\n");
     EXPECT_EQ(json_entry(row.get(), entry_status_e::not_checked),
               "{\"row_id\":8,\"time\":\"2106-02-07T06:28:15Z\",\"text1\":null,\"text2\":\"12\","
-              "\"text3\":\"2.5\",\"message\":\"\xef\xbf\xbd" "A\",\"message_hex\":\"ff41\","
+              "\"text3\":\"2.5\",\"message\":\"\xef\xbf\xbd"
+              "A\",\"message_hex\":\"ff41\","
               "\"seal\":\"not checked\"}\n");
     row = row_of("9, 'yesterday', 'q\"\\', 'tab\t', char(1), 'x'");
     EXPECT_EQ(json_entry(row.get(), entry_status_e::inserted),

@@ -151,10 +151,11 @@ int run_setup_keys(int argc, char** argv) {
             static_cast<long long>(result.setup), static_cast<long long>(result.setup - 1));
     }
     std::printf(
-        "Sealing set up for %s (setup %lld): %lld entries already in the log sealed; "
-        "the key moves on every %lld minutes.\n",
+        "Sealing set up for %s (setup %lld): %lld %s already in the log sealed; "
+        "the key moves on every %lld %s.\n",
         LOG_DB_PATH, static_cast<long long>(result.setup),
-        static_cast<long long>(result.sealed_now), static_cast<long long>(minutes));
+        static_cast<long long>(result.sealed_now), result.sealed_now == 1 ? "entry" : "entries",
+        static_cast<long long>(minutes), minutes == 1 ? "minute" : "minutes");
     std::printf("Sealing key (secret, stays on this machine): %s\n", key_path.c_str());
     std::printf("Verification key:\n\n    %s\n\n", format_verification_key(result.key).c_str());
     std::printf(
@@ -230,14 +231,15 @@ int run_export(int argc, char** argv) {
         std::fprintf(stderr, "tessivane_log: export: %s\n", why.c_str());
         return kWrong;
     }
-    std::printf("%lld entries written to %s: %lld sealed, %lld unsealed%s%s\n",
+    std::string first_wrong;
+    if (report.fault) {
+        first_wrong = "; first wrong entry: row " + std::to_string(report.fault_entry.rowid) +
+                      " (" + status_name(report.fault_kind) + ")";
+    }
+    std::printf("%lld entries written to %s: %lld sealed, %lld unsealed%s\n",
                 static_cast<long long>(report.entries), file.c_str(),
                 static_cast<long long>(report.sealed), static_cast<long long>(report.unsealed),
-                report.fault ? "; first wrong entry: row " : "",
-                report.fault ? (std::to_string(report.fault_entry.rowid) + " (" +
-                                status_name(report.fault_kind) + ")")
-                                   .c_str()
-                             : "");
+                first_wrong.c_str());
     return kDone;
 }
 

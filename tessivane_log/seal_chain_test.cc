@@ -24,11 +24,11 @@ digest_t digest_of(const std::string& values) {
 // value are part of what is hashed.
 TEST(SealChain, EntriesThatDifferInAnyWayDigestApart) {
     const char* entries[] = {
-        "1, 1000, 'ab', 'c', 'd', 'e'",   "1, 1000, 'a', 'bc', 'd', 'e'",
-        "2, 1000, 'ab', 'c', 'd', 'e'",   "1, 1001, 'ab', 'c', 'd', 'e'",
-        "1, '1000', 'ab', 'c', 'd', 'e'", "1, 1000.0, 'ab', 'c', 'd', 'e'",
-        "1, 1000, x'6162', 'c', 'd', 'e'", "1, 1000, 'ab', 'c', 'd', ''",
-        "1, 1000, 'ab', 'c', 'd', NULL",  "1, 1000, 'ab', 'c', 'd'",
+        "1, 1000, 'ab', 'c', 'd', 'e'",       "1, 1000, 'a', 'bc', 'd', 'e'",
+        "2, 1000, 'ab', 'c', 'd', 'e'",       "1, 1001, 'ab', 'c', 'd', 'e'",
+        "1, '1000', 'ab', 'c', 'd', 'e'",     "1, 1000.0, 'ab', 'c', 'd', 'e'",
+        "1, 1000, x'6162', 'c', 'd', 'e'",    "1, 1000, 'ab', 'c', 'd', ''",
+        "1, 1000, 'ab', 'c', 'd', NULL",      "1, 1000, 'ab', 'c', 'd'",
         "1, 1000, 'ab', 'c', 'd', 'e', NULL", "1, 1000, 'ab', 'c', 'd', 'e' || char(0)",
     };
     std::set<digest_t> seen;
@@ -50,12 +50,23 @@ TEST(SealChain, ChainCoversEverySealField) {
         seal_s other = seal;
         digest_t other_previous = previous;
         switch (field) {
-        case 0: other.seq++; break;
-        case 1: other.log_rowid++; break;
-        case 2: other.setup++; break;
-        case 3: other.period++; break;
-        case 4: other.digest[0] ^= 1; break;
-        default: other_previous[31] ^= 1;
+        case 0:
+            other.seq++;
+            break;
+        case 1:
+            other.log_rowid++;
+            break;
+        case 2:
+            other.setup++;
+            break;
+        case 3:
+            other.period++;
+            break;
+        case 4:
+            other.digest[0] ^= 1;
+            break;
+        default:
+            other_previous[31] ^= 1;
         }
         EXPECT_TRUE(seen.insert(chain_value(sha, other_previous, other)).second) << field;
     }

@@ -60,8 +60,9 @@ TEST(SealKey, VerificationKeyAcceptsWhatPeopleRetype) {
     const std::string text = format_verification_key(key);
     EXPECT_EQ(text, "a0a1a2a3-a4a5a6a7-a8a9aaab-acadaeaf/1700000000/60");
 
-    for (const std::string& same : {text, std::string("A0A1A2A3-A4A5A6A7-A8A9AAAB-ACADAEAF/1700000000/60"),
-                                     std::string("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf/1700000000/60")}) {
+    for (const std::string& same :
+         {text, std::string("A0A1A2A3-A4A5A6A7-A8A9AAAB-ACADAEAF/1700000000/60"),
+          std::string("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf/1700000000/60")}) {
         verification_key_s read;
         ASSERT_TRUE(parse_verification_key(same, read)) << same;
         EXPECT_EQ(read.seed, key.seed);

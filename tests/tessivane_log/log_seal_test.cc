@@ -126,7 +126,7 @@ TEST_F(LogSeal, SetupKeysSealsOnceAndPrintsTheKeyOnce) {
     const verification_key_s key = key_in(setup.out);
     ASSERT_EQ(key.seed.size(), 16u) << setup.out;
     EXPECT_EQ(key.interval, 300);
-    EXPECT_NE(setup.out.find("1 entries already in the log sealed"), std::string::npos);
+    EXPECT_NE(setup.out.find("1 entry already in the log sealed"), std::string::npos);
     EXPECT_NE(setup.out.find("Keep the verification key off this machine"), std::string::npos);
     struct stat st {};
     ASSERT_EQ(stat(kKeyFile.c_str(), &st), 0);
