@@ -90,16 +90,6 @@ bool has_column(sqlite3_stmt* row, int column) {
     return column < sqlite3_column_count(row);
 }
 
-std::string hex_of(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 bool write_text(int fd, const std::string& text) {
     return write_all(fd, text.data(), text.size());
 }
@@ -169,7 +159,8 @@ std::string json_entry(sqlite3_stmt* row, entry_status_e status) {
         writer.String(shown.data(), static_cast<rapidjson::SizeType>(shown.size()));
         if (!valid) {
             writer.Key((name + "_hex").c_str());
-            writer.String(hex_of(value).c_str());
+            writer.String(
+                hex_of(reinterpret_cast<const uint8_t*>(value.data()), value.size()).c_str());
         }
     };
     writer.StartObject();

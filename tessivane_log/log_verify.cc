@@ -19,19 +19,6 @@ struct setup_check_s {
     bool any_mac_ok = false;
 };
 
-bool table_exists(sqlite3* db, const char* name) {
-    return sqlite3_table_column_metadata(db, "main", name, nullptr, nullptr, nullptr, nullptr,
-                                         nullptr, nullptr) == SQLITE_OK;
-}
-
-bool read_digest(sqlite3_stmt* stmt, int column, digest_t& out) {
-    if (sqlite3_column_type(stmt, column) != SQLITE_BLOB ||
-        sqlite3_column_bytes(stmt, column) != static_cast<int>(out.size()))
-        return false;
-    std::memcpy(out.data(), sqlite3_column_blob(stmt, column), out.size());
-    return true;
-}
-
 entry_ref_s ref_of_row(sqlite3_stmt* row) {
     entry_ref_s ref;
     ref.rowid = sqlite3_column_int64(row, 0);
@@ -198,13 +185,11 @@ bool next_seal(sqlite3_stmt* seals, seal_s& seal, int& rc) {
     seal.log_rowid = sqlite3_column_int64(seals, 1);
     seal.setup = sqlite3_column_int64(seals, 2);
     seal.period = sqlite3_column_int64(seals, 3);
-    // A seal whose values are not 32-byte blobs cannot match anything it is compared with.
-    if (!read_digest(seals, 4, seal.digest))
-        seal.digest = {};
-    if (!read_digest(seals, 5, seal.chain))
-        seal.chain = {};
-    if (!read_digest(seals, 6, seal.mac))
-        seal.mac = {};
+    // A seal whose values are not 32-byte blobs keeps zeros, which match nothing computed.
+    seal.digest = seal.chain = seal.mac = {};
+    read_digest_column(seals, 4, seal.digest);
+    read_digest_column(seals, 5, seal.chain);
+    read_digest_column(seals, 6, seal.mac);
     return true;
 }
 
@@ -235,7 +220,7 @@ const char* status_name(entry_status_e status) {
 verify_e verify_log(sqlite3* db, const std::vector<verification_key_s>& keys,
                     verify_report_s& report, std::string& why, const entry_visitor& visit) {
     report = {};
-    if (!table_exists(db, "seal_setup") || !table_exists(db, "seals")) {
+    if (!log_is_sealed(db)) {
         why = "the log is not sealed (tessivane_log setup-keys sets sealing up)";
         return verify_e::cannot_check;
     }
@@ -275,10 +260,11 @@ verify_e verify_log(sqlite3* db, const std::vector<verification_key_s>& keys,
             return s.second.setup.start == key.start && s.second.setup.interval == key.interval;
         });
         if (match == setups.end()) {
-            why = "the verification key " + format_verification_key(key).substr(0, 8) +
-                  "... belongs to no setup of this log (no setup-keys started at " +
-                  format_utc_time(key.start) + " with a " + std::to_string(key.interval) +
-                  " s period)";
+            why =
+                "the verification key belongs to no setup of this log (no setup-keys "
+                "started at " +
+                format_utc_time(key.start) + " with a period of " + std::to_string(key.interval) +
+                " s)";
             return verify_e::cannot_check;
         }
         setup_check_s& check = match->second;

@@ -28,16 +28,7 @@ bool exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-bool read_blob(sqlite3_stmt* stmt, int column, digest_t& out) {
-    if (sqlite3_column_type(stmt, column) != SQLITE_BLOB ||
-        sqlite3_column_bytes(stmt, column) != static_cast<int>(out.size()))
-        return false;
-    std::memcpy(out.data(), sqlite3_column_blob(stmt, column), out.size());
-    return true;
-}
-
-// The newest set-up; false with setup.setup == 0 when there is none, false with a non-zero
-// SQLite code on failure.
+// The newest set-up (setup.setup stays 0 when there is none); a non-zero SQLite code on failure.
 int latest_setup(sqlite3* db, setup_s& setup) {
     const stmt_ptr stmt =
         prepare_statement(db,
@@ -66,22 +57,20 @@ int last_seal(sqlite3* db, seal_s& seal) {
         seal.log_rowid = sqlite3_column_int64(stmt.get(), 1);
         seal.setup = sqlite3_column_int64(stmt.get(), 2);
         seal.period = sqlite3_column_int64(stmt.get(), 3);
-        if (!read_blob(stmt.get(), 4, seal.chain))
+        if (!read_digest_column(stmt.get(), 4, seal.chain))
             return SQLITE_CORRUPT;
     }
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
-// Seals with key each row of rows (rowid, * in row id order) after previous, period 0 of key.
-// Returns how many, or -1 when a statement or the library failed.
+// Writes seals; the hashing contexts and the statement are made once for all it writes.
 struct sealer_s {
-    sqlite3* db;
     sha256_s sha;
     hmac_sha256_s hmac;
     stmt_ptr insert;
 
-    explicit sealer_s(sqlite3* d)
-        : db(d), insert(prepare_statement(d, "INSERT INTO seals VALUES(?,?,?,?,?,?,?)")) {}
+    explicit sealer_s(sqlite3* db)
+        : insert(prepare_statement(db, "INSERT INTO seals VALUES(?,?,?,?,?,?,?)")) {}
 
     bool ok() const { return insert && sha.ok() && hmac.ok(); }
 
@@ -122,26 +111,30 @@ std::string key_file_problem(const std::string& key_path, const std::string& why
 // two entries), evolves the key and writes the seal. On failure why says what went wrong.
 bool seal_appended_entry(sqlite3* db, int64_t rowid, int64_t date, const std::string& key_path,
                          seal_key_s& key, const seal_s& last, std::string& why) {
+    auto failed = [&why](const std::string& what) {
+        why = what;
+        return false;
+    };
     if (last.seq > 0 && rowid <= last.log_rowid) {
         const stmt_ptr move = prepare_statement(db, "UPDATE logs SET rowid = ? WHERE rowid = ?");
         if (!move)
-            return why = sqlite3_errmsg(db), false;
+            return failed(sqlite3_errmsg(db));
         sqlite3_bind_int64(move.get(), 1, last.log_rowid + 1);
         sqlite3_bind_int64(move.get(), 2, rowid);
         if (sqlite3_step(move.get()) != SQLITE_DONE)
-            return why = sqlite3_errmsg(db), false;
+            return failed(sqlite3_errmsg(db));
         rowid = last.log_rowid + 1;
     }
     const stmt_ptr row = prepare_statement(db, "SELECT rowid, * FROM logs WHERE rowid = ?");
     if (!row)
-        return why = sqlite3_errmsg(db), false;
+        return failed(sqlite3_errmsg(db));
     sqlite3_bind_int64(row.get(), 1, rowid);
     if (sqlite3_step(row.get()) != SQLITE_ROW)
-        return why = sqlite3_errmsg(db), false;
+        return failed(sqlite3_errmsg(db));
 
     sealer_s sealer(db);
     if (!sealer.ok())
-        return why = "the seal could not be computed", false;
+        return failed("the seal could not be computed (OpenSSL unavailable)");
     // Never behind the period of the last seal or of the clock: periods only go forward, also
     // when the clock is set back or a key file from a backup is put back.
     int64_t period = std::max(key.period, period_of(date, key.start, key.interval));
@@ -149,7 +142,7 @@ bool seal_appended_entry(sqlite3* db, int64_t rowid, int64_t date, const std::st
         period = std::max(period, last.period);
     if (period > key.period) {
         if (!evolve_key(sealer.sha, key, period))
-            return why = "the next key could not be computed", false;
+            return failed("the next key could not be computed");
         std::string replace_why;
         if (!replace_key_file(key_path, key, replace_why)) {
             // The seal is still sound; only the older key stays readable until an append
@@ -163,11 +156,19 @@ bool seal_appended_entry(sqlite3* db, int64_t rowid, int64_t date, const std::st
     sealer.hmac.set_key(key.key);
     seal_s previous = last;
     if (!sealer.seal_row(previous, row.get(), key))
-        return why = sqlite3_errmsg(db), false;
+        return failed(sqlite3_errmsg(db));
     return true;
 }
 
 }  // namespace
+
+bool read_digest_column(sqlite3_stmt* stmt, int column, digest_t& out) {
+    if (sqlite3_column_type(stmt, column) != SQLITE_BLOB ||
+        sqlite3_column_bytes(stmt, column) != static_cast<int>(out.size()))
+        return false;
+    std::memcpy(out.data(), sqlite3_column_blob(stmt, column), out.size());
+    return true;
+}
 
 bool log_is_sealed(sqlite3* db) {
     return sqlite3_table_column_metadata(db, "main", "seal_setup", nullptr, nullptr, nullptr,

@@ -53,6 +53,9 @@ struct seal_s {
 // read, so an append on a log that is not sealed pays nothing for it.
 bool log_is_sealed(sqlite3* db);
 
+// A column holding a 32-byte blob into out; false (out untouched) for anything else.
+bool read_digest_column(sqlite3_stmt* stmt, int column, digest_t& out);
+
 // The digest of the current row of row, whose column 0 is the row id and whose further columns
 // are the entry's values ("SELECT rowid, * FROM logs ...").
 digest_t entry_digest(sha256_s& sha, sqlite3_stmt* row);

@@ -27,15 +27,6 @@ int hex_value(char c) {
     return -1;
 }
 
-std::string to_hex(const uint8_t* bytes, size_t size) {
-    std::string out;
-    for (size_t i = 0; i < size; ++i) {
-        out += kHex[bytes[i] >> 4];
-        out += kHex[bytes[i] & 15];
-    }
-    return out;
-}
-
 // Exactly 2 * size hex digits.
 bool from_hex(const std::string& text, uint8_t* bytes, size_t size) {
     if (text.size() != 2 * size)
@@ -78,6 +69,15 @@ struct fd_closer {
 
 }  // namespace
 
+std::string hex_of(const uint8_t* bytes, size_t size) {
+    std::string out;
+    for (size_t i = 0; i < size; ++i) {
+        out += kHex[bytes[i] >> 4];
+        out += kHex[bytes[i] & 15];
+    }
+    return out;
+}
+
 int64_t period_of(int64_t time, int64_t start, int64_t interval) {
     return time <= start || interval <= 0 ? 0 : (time - start) / interval;
 }
@@ -109,7 +109,7 @@ std::string key_file_path(const std::string& db_path) {
 std::string format_key_file(const seal_key_s& key) {
     return std::string(kKeyFileTitle) + "\nsetup " + std::to_string(key.setup) + "\nstart " +
            std::to_string(key.start) + "\ninterval " + std::to_string(key.interval) + "\nperiod " +
-           std::to_string(key.period) + "\nkey " + to_hex(key.key.data(), key.key.size()) + "\n";
+           std::to_string(key.period) + "\nkey " + hex_of(key.key.data(), key.key.size()) + "\n";
 }
 
 bool parse_key_file(const std::string& text, seal_key_s& key) {
@@ -180,7 +180,7 @@ bool replace_key_file(const std::string& path, const seal_key_s& key, std::strin
 }
 
 std::string format_verification_key(const verification_key_s& key) {
-    const std::string hex = to_hex(key.seed.data(), key.seed.size());
+    const std::string hex = hex_of(key.seed.data(), key.seed.size());
     return hex.substr(0, 8) + "-" + hex.substr(8, 8) + "-" + hex.substr(16, 8) + "-" +
            hex.substr(24, 8) + "/" + std::to_string(key.start) + "/" + std::to_string(key.interval);
 }

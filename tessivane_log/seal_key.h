@@ -40,6 +40,9 @@ digest_t next_key(sha256_s& sha, const digest_t& key);
 // Moves key forward to period (never back); false when the library failed.
 bool evolve_key(sha256_s& sha, seal_key_s& key, int64_t period);
 
+// Lower-case hex, two digits a byte.
+std::string hex_of(const uint8_t* bytes, size_t size);
+
 // "<db>.sealkey"
 std::string key_file_path(const std::string& db_path);
 

@@ -111,6 +111,15 @@ protected:
         return key_in(setup.out);
     }
 
+    // A log sealed with a 1-minute period that began an hour ago: the set-up's start is moved
+    // back, and the returned verification key says so.
+    static verification_key_s setup_an_hour_ago() {
+        const verification_key_s made = key_in(tool({"setup-keys", "--interval", "1"}).out);
+        const int64_t start = time(nullptr) - 3600;
+        EXPECT_EQ(shell("UPDATE seal_setup SET start = " + std::to_string(start)).status, 0);
+        return {key_text(made.seed, start, 60), made.seed, start, 60};
+    }
+
     static run_result_s verify(const verification_key_s& key) {
         return tool({"verify", "--key", key.text});
     }
@@ -231,6 +240,21 @@ TEST_F(LogSeal, VerifyCatchesEditsDeletionsAndInsertions) {
     EXPECT_NE(cut.out.find(" to row 4, "), std::string::npos) << cut.out;
 }
 
+// SQLite gives the row id of a deleted last entry to the next one; its seal must not be taken
+// for the new entry's.
+TEST_F(LogSeal, AppendAfterADeletedLastEntryTakesANewRowId) {
+    const verification_key_s key = sealed_log(0, 3);
+    ASSERT_EQ(shell("DELETE FROM logs WHERE rowid = 3").status, 0);
+    ASSERT_EQ(tool({"append", "next", "K2", "e", "m"}).status, 0);
+    EXPECT_EQ(shell("SELECT rowid, text1 FROM logs WHERE rowid > 2").out, "4|next\n");
+    const run_result_s r = verify(key);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("first wrong entry: row 4, "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("missing before it: the entry with row id 3 (seal 3) was deleted"),
+              std::string::npos)
+        << r.out;
+}
+
 TEST_F(LogSeal, RecomputedChainIsCaughtByTheKey) {
     const verification_key_s key = sealed_log(0, 4);
     ASSERT_EQ(shell("UPDATE logs SET message = 'rewritten' WHERE rowid = 2").status, 0);
@@ -251,24 +275,16 @@ TEST_F(LogSeal, RecomputedChainIsCaughtByTheKey) {
 // beside one the tool appends now, which moves the key on; whoever takes the key file then
 // holds only the current period's key and cannot reseal the older entries.
 TEST_F(LogSeal, KeyMovesOnAndEarlierPeriodsCannotBeForged) {
-    const verification_key_s made = key_in(tool({"setup-keys", "--interval", "1"}).out);
-    ASSERT_EQ(made.seed.size(), 16u);
-    const int64_t now = time(nullptr);
-    const int64_t start = now - 3600;
-    const verification_key_s key{key_text(made.seed, start, 60), made.seed, start, 60};
+    const verification_key_s key = setup_an_hour_ago();
+    ASSERT_EQ(key.seed.size(), 16u);
+    const int64_t start = key.start;
     {
         db_s db;
-        ASSERT_EQ(sqlite3_exec(db.db,
-                               ("UPDATE seal_setup SET start = " + std::to_string(start) +
-                                ";"
-                                "INSERT INTO logs VALUES(" +
-                                std::to_string(start + 600) +
-                                ", 'old', 'K2', 'e', 'ten');"
-                                "INSERT INTO logs VALUES(" +
-                                std::to_string(start + 1800) + ", 'old', 'K2', 'e', 'thirty')")
-                                   .c_str(),
-                               nullptr, nullptr, nullptr),
-                  SQLITE_OK);
+        const std::string old_entries = "INSERT INTO logs VALUES(" + std::to_string(start + 600) +
+                                        ", 'old', 'K2', 'e', 'ten'), (" +
+                                        std::to_string(start + 1800) +
+                                        ", 'old', 'K2', 'e', 'thirty')";
+        ASSERT_EQ(sqlite3_exec(db.db, old_entries.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
         const std::string chain =
             write_seal(db.db, {1, 1, 1, 10}, std::string(32, '\0'), key_of_period(key.seed, 10));
         write_seal(db.db, {2, 2, 1, 30}, chain, key_of_period(key.seed, 30));
@@ -361,11 +377,8 @@ TEST_F(LogSeal, AppendWithoutTheKeyKeepsTheEntryAndSaysSo) {
 // A killed append, also one that is replacing the key file, leaves the log whole: every entry
 // that is in it is sealed.
 TEST_F(LogSeal, KilledAppendsLeaveNoFalseChange) {
-    const verification_key_s made = key_in(tool({"setup-keys", "--interval", "1"}).out);
-    const int64_t start = time(nullptr) - 3600;
-    const verification_key_s key{key_text(made.seed, start, 60), made.seed, start, 60};
-    ASSERT_EQ(shell("UPDATE seal_setup SET start = " + std::to_string(start)).status, 0);
-    const std::string first = key_file_text(1, start, 60, 0, first_key(key.seed));
+    const verification_key_s key = setup_an_hour_ago();
+    const std::string first = key_file_text(1, key.start, 60, 0, first_key(key.seed));
     unsigned seed = static_cast<unsigned>(time(nullptr));
     for (int i = 0; i < 40; ++i) {
         ASSERT_TRUE(write_file(kKeyFile, first));  // every append moves the key on
