@@ -35,20 +35,6 @@ stmt_ptr prepare(sqlite3* db, const char* sql, const char* what) {
     return stmt;
 }
 
-int open_with_flags(log_db_s& log, const char* path, int flags) {
-    log.deadline_ms = now_ms() + kBusyDeadlineMs;
-    log.path = path;
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path, &raw, flags, nullptr);
-    log.db.reset(raw);
-    if (rc != SQLITE_OK) {
-        log.db.reset();
-        return rc;
-    }
-    sqlite3_busy_handler(raw, retry_until_deadline, &log.deadline_ms);
-    return SQLITE_OK;
-}
-
 // Steps stmt to its end, printing every row; reports a statement that stops with an error.
 void print_rows(sqlite3* db, sqlite3_stmt* stmt, const char* unknown_type_format) {
     int rc;
@@ -81,7 +67,7 @@ int64_t busy_wait_ms(int retry, int64_t left_ms) {
 }
 
 bool open_log_db(log_db_s& log, const char* path) {
-    const int rc = open_with_flags(log, path, SQLITE_OPEN_READWRITE);
+    const int rc = open_log_db_quiet(log, path, SQLITE_OPEN_READWRITE);
     if (rc != SQLITE_OK) {
         std::printf("db::open() failed %s, %d \n", path, rc);
         std::fflush(stdout);
@@ -91,7 +77,17 @@ bool open_log_db(log_db_s& log, const char* path) {
 }
 
 int open_log_db_quiet(log_db_s& log, const char* path, int flags) {
-    return open_with_flags(log, path, flags);
+    log.deadline_ms = now_ms() + kBusyDeadlineMs;
+    log.path = path;
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path, &raw, flags, nullptr);
+    log.db.reset(raw);
+    if (rc != SQLITE_OK) {
+        log.db.reset();
+        return rc;
+    }
+    sqlite3_busy_handler(raw, retry_until_deadline, &log.deadline_ms);
+    return SQLITE_OK;
 }
 
 bool append_entry(log_db_s& log, const log_entry_s& e) {
