@@ -12,6 +12,7 @@ namespace {
 // every search and every append on a log that is not sealed more than the command itself, and
 // those must stay as fast as they were. The functions come from the headers' declarations.
 struct openssl_s {
+    decltype(&OPENSSL_init_crypto) init;
     decltype(&RAND_bytes) rand_bytes;
     decltype(&EVP_MD_fetch) md_fetch;
     decltype(&EVP_MD_free) md_free;
@@ -45,9 +46,9 @@ const openssl_s* openssl() {
         void* lib = dlopen(LOG_LIBCRYPTO_SONAME, RTLD_NOW | RTLD_LOCAL);
         static openssl_s api;
         const bool ok =
-            lib && bind(lib, "RAND_bytes", api.rand_bytes) &&
-            bind(lib, "EVP_MD_fetch", api.md_fetch) && bind(lib, "EVP_MD_free", api.md_free) &&
-            bind(lib, "EVP_MD_CTX_new", api.md_ctx_new) &&
+            lib && bind(lib, "OPENSSL_init_crypto", api.init) &&
+            bind(lib, "RAND_bytes", api.rand_bytes) && bind(lib, "EVP_MD_fetch", api.md_fetch) &&
+            bind(lib, "EVP_MD_free", api.md_free) && bind(lib, "EVP_MD_CTX_new", api.md_ctx_new) &&
             bind(lib, "EVP_MD_CTX_free", api.md_ctx_free) &&
             bind(lib, "EVP_DigestInit_ex2", api.digest_init) &&
             bind(lib, "EVP_DigestUpdate", api.digest_update) &&
@@ -62,7 +63,14 @@ const openssl_s* openssl() {
             bind(lib, "OSSL_PARAM_construct_utf8_string", api.param_utf8) &&
             bind(lib, "OSSL_PARAM_construct_end", api.param_end) &&
             bind(lib, "CRYPTO_memcmp", api.memcmp);
-        return ok ? &api : nullptr;
+        // SHA-256 and HMAC come from the default provider whatever the system configuration
+        // says; reading and applying that configuration (and the tables of every cipher) would
+        // cost a sealed append a good part of its time.
+        return ok && api.init(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_ADD_ALL_CIPHERS |
+                                  OPENSSL_INIT_NO_ADD_ALL_DIGESTS,
+                              nullptr) == 1
+                   ? &api
+                   : nullptr;
     }();
     return loaded;
 }
