@@ -193,6 +193,54 @@ bool next_seal(sqlite3_stmt* seals, seal_s& seal, int& rc) {
     return true;
 }
 
+// The log's set-ups, each with its key when keys hold one for it (matched by start and
+// period). False with why set when there is none, a key matches none, or the table cannot be read.
+bool load_setups(sqlite3* db, const std::vector<verification_key_s>& keys,
+                 std::map<int64_t, setup_check_s>& setups, std::string& why) {
+    const stmt_ptr stmt = prepare_statement(
+        db, "SELECT setup, start, interval, first_seq, setup_seals FROM seal_setup");
+    int rc = stmt ? SQLITE_ROW : SQLITE_ERROR;
+    while (stmt && (rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        setup_check_s check;
+        check.setup = {sqlite3_column_int64(stmt.get(), 0), sqlite3_column_int64(stmt.get(), 1),
+                       sqlite3_column_int64(stmt.get(), 2), sqlite3_column_int64(stmt.get(), 3),
+                       sqlite3_column_int64(stmt.get(), 4)};
+        setups[check.setup.setup] = check;
+    }
+    if (rc != SQLITE_DONE) {
+        why = sqlite3_errmsg(db);
+        return false;
+    }
+    if (setups.empty()) {
+        why = "the log is not sealed (tessivane_log setup-keys sets sealing up)";
+        return false;
+    }
+    sha256_s sha;
+    for (const verification_key_s& key : keys) {
+        auto match = std::find_if(setups.begin(), setups.end(), [&key](const auto& s) {
+            return s.second.setup.start == key.start && s.second.setup.interval == key.interval;
+        });
+        if (match == setups.end()) {
+            why =
+                "the verification key belongs to no setup of this log (no setup-keys "
+                "started at " +
+                format_utc_time(key.start) + " with a period of " + std::to_string(key.interval) +
+                " s)";
+            return false;
+        }
+        setup_check_s& check = match->second;
+        check.has_key = true;
+        check.key.setup = check.setup.setup;
+        check.key.start = key.start;
+        check.key.interval = key.interval;
+        check.key.period = 0;
+        check.key.key = first_key(sha, key.seed);
+    }
+    if (!sha.ok())
+        why = "the keys could not be computed (OpenSSL failed)";
+    return sha.ok();
+}
+
 }  // namespace
 
 const char* status_name(entry_status_e status) {
@@ -234,47 +282,8 @@ verify_e verify_log(sqlite3* db, const std::vector<verification_key_s>& keys,
         return verify_e::cannot_check;
     }
     std::map<int64_t, setup_check_s> setups;
-    {
-        const stmt_ptr stmt = prepare_statement(
-            db, "SELECT setup, start, interval, first_seq, setup_seals FROM seal_setup");
-        int rc = stmt ? SQLITE_ROW : SQLITE_ERROR;
-        while (stmt && (rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-            setup_check_s check;
-            check.setup = {sqlite3_column_int64(stmt.get(), 0), sqlite3_column_int64(stmt.get(), 1),
-                           sqlite3_column_int64(stmt.get(), 2), sqlite3_column_int64(stmt.get(), 3),
-                           sqlite3_column_int64(stmt.get(), 4)};
-            setups[check.setup.setup] = check;
-        }
-        if (rc != SQLITE_DONE) {
-            why = sqlite3_errmsg(db);
-            return verify_e::cannot_check;
-        }
-    }
-    if (setups.empty()) {
-        why = "the log is not sealed (tessivane_log setup-keys sets sealing up)";
+    if (!load_setups(db, keys, setups, why))
         return verify_e::cannot_check;
-    }
-    sha256_s sha;
-    for (const verification_key_s& key : keys) {
-        auto match = std::find_if(setups.begin(), setups.end(), [&key](const auto& s) {
-            return s.second.setup.start == key.start && s.second.setup.interval == key.interval;
-        });
-        if (match == setups.end()) {
-            why =
-                "the verification key belongs to no setup of this log (no setup-keys "
-                "started at " +
-                format_utc_time(key.start) + " with a period of " + std::to_string(key.interval) +
-                " s)";
-            return verify_e::cannot_check;
-        }
-        setup_check_s& check = match->second;
-        check.has_key = true;
-        check.key.setup = check.setup.setup;
-        check.key.start = key.start;
-        check.key.interval = key.interval;
-        check.key.period = 0;
-        check.key.key = first_key(sha, key.seed);
-    }
     for (const auto& s : setups)
         (s.second.has_key ? report.setups_with_key : report.setups_without_key).push_back(s.first);
 
@@ -343,7 +352,7 @@ verify_e verify_log(sqlite3* db, const std::vector<verification_key_s>& keys,
         why = sqlite3_errmsg(db);
         return verify_e::cannot_check;
     }
-    if (!walker.crypto_ok() || !sha.ok()) {
+    if (!walker.crypto_ok()) {
         why = "the seals could not be computed (OpenSSL failed)";
         return verify_e::cannot_check;
     }
