@@ -66,8 +66,8 @@ int usage_error(const char* command, const std::string& problem, const char* usa
     return kCannot;
 }
 
-// The options of verify and export: any number of --key, at most one --db, and for export the
-// form and the file.
+// The options of verify and export: any number of --key, a --db (the last one counts), and for
+// export the form and the file.
 struct check_options_s {
     std::vector<verification_key_s> keys;
     std::string db = LOG_DB_PATH;
