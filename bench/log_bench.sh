@@ -133,9 +133,9 @@ faults_of() {  # sealed | unsealed
   take "$1"
   printf '%.0f' "$(median "${faults[@]}")"
 }
-faults="not counted (no /usr/bin/time)"
+fault_counts="not counted (no /usr/bin/time)"
 if [ -x /usr/bin/time ]; then
-  faults="unsealed $(faults_of unsealed), sealed $(faults_of sealed)"
+  fault_counts="unsealed $(faults_of unsealed), sealed $(faults_of sealed)"
 fi
 put sealed
 unsealed_ms=$(calc "$(median "${unsealed_times[@]}") * 1000")
@@ -221,7 +221,7 @@ entries_after=$(count_rows)
   printf '| unsealed | %.2f ms |\n' "$unsealed_ms"
   printf '| sealed | %.2f ms |\n' "$sealed_ms"
   echo
-  printf 'Sealed / unsealed: %.2f (limit 1.1). Page faults of one append: %s.\n' "$seal_ratio" "$faults"
+  printf 'Sealed / unsealed: %.2f (limit 1.1). Page faults of one append: %s.\n' "$seal_ratio" "$fault_counts"
   echo
   echo "Appends to the sealed log, median of $append_rounds rounds; in each round $total appends one after"
   echo "another, then $writers processes appending $each entries each at the same time:"
