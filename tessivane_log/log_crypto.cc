@@ -8,9 +8,10 @@
 
 namespace {
 
-// libcrypto is loaded on first use, not linked: its start-up (CPU feature probing) would cost
-// every search and every append on a log that is not sealed more than the command itself, and
-// those must stay as fast as they were. The functions come from the headers' declarations.
+// libcrypto is loaded on first use, not linked: loading it (relocating some 400 KB of its tables,
+// a hundred and more page faults) would cost every search and every append on a log that is not
+// sealed about as much as the command itself, and those must stay as fast as they were. The
+// functions' types come from the headers' declarations.
 struct openssl_s {
     decltype(&OPENSSL_init_crypto) init;
     decltype(&RAND_bytes) rand_bytes;
