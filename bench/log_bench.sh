@@ -1,44 +1,36 @@
 #!/usr/bin/env bash
-# Benchmark of tessivane_log on a database of 1,000,000 entries spread over one year:
-#  1. search_all (default limit) and search_by_date over one day, each as a whole process, against
-#     the sqlite3 shell running the same SELECT on the same file: median of RUNS runs taken in
-#     pairs; the tool must take at most 1.3 times the shell's time.
-#  2. 8 processes appending 200 entries each at the same time against the same 1,600 appends made
-#     one after another: every append must succeed and be stored, and the concurrent run may take
-#     at most 1.1 times the sequential one (median of APPEND_ROUNDS rounds taken in pairs).
-# Builds a Release tree with its own product folder (build/bench); never touches /orvel_k2.
-# Usage: bench/log_bench.sh [build-dir]     Results: bench/log_bench_results.md
+# Benchmark of tessivane_log, unsealed and sealed, on a database of 1,000,000 entries over a year:
+#  1. search_all (default limit) and search_by_date over one day on the sealed log, each as a
+#     whole process, against the sqlite3 shell running the same SELECT on the same file: median
+#     of RUNS runs taken in turn; the tool may take at most 1.3 times the shell's time.
+#  2. setup-keys sealing the 1,000,000 entries, and verify --key of all of them (median of
+#     VERIFY_RUNS; at most 5 s).
+#  3. APPENDS appends to the unsealed log and as many to the sealed one, taken in turn (the two
+#     databases are renamed into the tool's place between appends): the sealed median may be at
+#     most 1.1 times the unsealed one.
+#  4. 8 processes appending 200 entries each to the sealed log at the same time against the same
+#     1,600 appends one after another (median of APPEND_ROUNDS rounds taken in turn): every append
+#     succeeds and is stored, the concurrent round takes at most 1.1 times the sequential one,
+#     and verify --key passes afterwards.
+# Builds a Release tree with its own product folder (build/bench-tessivane_log); never touches
+# /orvel_k2. Usage: bench/log_bench.sh [build-dir]     Results: bench/log_bench_results.md
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build/bench}
+build=${1:-build/bench-tessivane_log}
 runs=${RUNS:-15}
+verify_runs=${VERIFY_RUNS:-3}
+appends=${APPENDS:-200}
 append_rounds=${APPEND_ROUNDS:-3}
 results=bench/log_bench_results.md
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLOCAL_PATHS=ON -DPROGRAMS=tessivane_log >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLOCAL_PATHS=ON -DBUILD_TESTING=OFF \
+  -DPROGRAMS=tessivane_log >/dev/null
 cmake --build "$build" -j2 --target tessivane_log >/dev/null
 tool="$build/tessivane_log/tessivane_log"
 db="$build/product/logs/logs"
+key_file="$db.sealkey"
+side="$build/bench-logs"  # where the log that is not in use waits
 
-# The log starts 2024-01-01 00:00:00 UTC; one entry about every 31.5 s for 365 days.
-start=1704067200
-rows=1000000
-rm -f "$db" "$db-journal"
-cmake -DLOG_DB="$db" -DLOG_SCHEMA=tessivane_log/schema.sql -P tessivane_log/create_log_db.cmake >/dev/null
-sqlite3 "$db" <<SQL
-INSERT INTO logs
-WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < $rows)
-SELECT $start + i * 31536000 / $rows, 'user' || (i % 50), 'K2-' || printf('%04d', i % 7),
-       'event' || (i % 13), 'entry number ' || i || ' of the benchmark log'
-FROM n;
-SQL
-
-day_from=$((start + 180 * 86400))
-day_to=$((day_from + 86399))
-sql_all='SELECT * FROM `logs` ORDER BY date DESC LIMIT 100'
-sql_day="SELECT * FROM \`logs\` WHERE date BETWEEN $day_from AND $day_to ORDER BY date DESC LIMIT 1000"
-
-load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
 calc() { awk "BEGIN { printf \"%.6f\", $* }"; }
 seconds_of() {  # runs "$@" with output to /dev/null, prints its wall time in seconds
   local t0=$EPOCHREALTIME
@@ -46,7 +38,37 @@ seconds_of() {  # runs "$@" with output to /dev/null, prints its wall time in se
   calc "$EPOCHREALTIME - $t0"
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {printf "%.6f", a[int((NR+1)/2)]}'; }
+over() { [ "$(calc "($1 > $2)")" != 0.000000 ]; }
+load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
+failed=0
 
+# The log starts 2024-01-01 00:00:00 UTC; one entry about every 31.5 s for 365 days.
+start=1704067200
+rows=1000000
+rm -rf "$side" "$db" "$db-journal" "$key_file"
+mkdir -p "$side"
+sh tessivane_log/create_log_db.sh tessivane_log/schema.sql "$db" >/dev/null
+sqlite3 "$db" <<SQL
+INSERT INTO logs
+WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < $rows)
+SELECT $start + i * 31536000 / $rows, 'user' || (i % 50), 'K2-' || printf('%04d', i % 7),
+       'event' || (i % 13), 'entry number ' || i || ' of the benchmark log'
+FROM n;
+SQL
+cp "$db" "$side/unsealed"
+t0=$EPOCHREALTIME
+"$tool" setup-keys >"$side/setup.txt"
+setup_s=$(calc "$EPOCHREALTIME - $t0")
+vkey=$(grep -Eo '[0-9a-f]{8}(-[0-9a-f]{8}){3}/[0-9]+/[0-9]+' "$side/setup.txt")
+db_mb=$(calc "$(stat -c %s "$db") / 1048576")
+
+# 1. Searches on the sealed log.
+day_from=$((start + 180 * 86400))
+day_to=$((day_from + 86399))
+sql_all='SELECT * FROM `logs` ORDER BY date DESC LIMIT 100'
+sql_day="SELECT * FROM \`logs\` WHERE date BETWEEN $day_from AND $day_to ORDER BY date DESC LIMIT 1000"
+search_rows=$(mktemp)
+trap 'rm -f "$search_rows"' EXIT
 compare() {  # name, then the tool's words, "--", the shell's SELECT
   local name=$1; shift
   local words=()
@@ -64,22 +86,68 @@ compare() {  # name, then the tool's words, "--", the shell's SELECT
   m_theirs=$(median "${theirs[@]}")
   ratio=$(calc "$m_ours / $m_theirs")
   printf '| %s | %d | %.1f ms | %.1f ms | %.2f |\n' "$name" "$("$tool" "${words[@]}" | wc -l)" \
-    "$(calc "$m_ours * 1000")" "$(calc "$m_theirs * 1000")" "$ratio" >>"$tmp"
-  if [ "$(calc "($ratio > 1.3)")" != 0.000000 ]; then failed=1; fi
+    "$(calc "$m_ours * 1000")" "$(calc "$m_theirs * 1000")" "$ratio" >>"$search_rows"
+  if over "$ratio" 1.3; then failed=1; fi
 }
-
-tmp=$(mktemp)
-trap 'rm -f "$tmp"' EXIT
-failed=0
 "$tool" search_all >/dev/null  # warm the page cache for both sides
 compare "search_all" search_all -- "$sql_all"
 compare "search_by_date, one day" search_by_date "$day_from" "$day_to" -- "$sql_day"
 
+# 2. Verify of the sealed million.
+verify_times=()
+for _ in $(seq "$verify_runs"); do
+  t0=$EPOCHREALTIME
+  "$tool" verify --key "$vkey" >"$side/verify.txt" || { cat "$side/verify.txt"; failed=1; }
+  verify_times+=("$(calc "$EPOCHREALTIME - $t0")")
+done
+verify_s=$(median "${verify_times[@]}")
+if over "$verify_s" 5; then failed=1; fi
+
+# 3. Sealed against unsealed appends, one at a time, in turn. Both logs wait in $side; put moves
+# one (with its key file, if any) into the tool's place, take moves it back.
+put() { mv "$side/$1" "$db"; if [ -e "$side/$1.key" ]; then mv "$side/$1.key" "$key_file"; fi; }
+take() { mv "$db" "$side/$1"; if [ -e "$key_file" ]; then mv "$key_file" "$side/$1.key"; fi; }
+take sealed
+sealed_times=() unsealed_times=()
+append_failed=0
+for i in $(seq "$appends"); do
+  put unsealed
+  t0=$EPOCHREALTIME
+  "$tool" append bench K2-BENCH unsealed "entry $i" || append_failed=$((append_failed + 1))
+  unsealed_times+=("$(calc "$EPOCHREALTIME - $t0")")
+  take unsealed
+  put sealed
+  t0=$EPOCHREALTIME
+  "$tool" append bench K2-BENCH sealed "entry $i" || append_failed=$((append_failed + 1))
+  sealed_times+=("$(calc "$EPOCHREALTIME - $t0")")
+  take sealed
+done
+# What the difference is made of on this machine: the page faults of one append (GNU time,
+# median of 9); loading the crypto library is most of a sealed append's extra ones.
+faults_of() {  # sealed | unsealed
+  local faults=()
+  put "$1"
+  for _ in $(seq 9); do
+    faults+=("$(/usr/bin/time -f '%R' "$tool" append bench K2-BENCH "$1" faults 2>&1 >/dev/null | tail -n 1)")
+  done
+  take "$1"
+  printf '%.0f' "$(median "${faults[@]}")"
+}
+fault_counts="not counted (no /usr/bin/time)"
+if [ -x /usr/bin/time ]; then
+  fault_counts="unsealed $(faults_of unsealed), sealed $(faults_of sealed)"
+fi
+put sealed
+unsealed_ms=$(calc "$(median "${unsealed_times[@]}") * 1000")
+sealed_ms=$(calc "$(median "${sealed_times[@]}") * 1000")
+seal_ratio=$(calc "$sealed_ms / $unsealed_ms")
+if over "$seal_ratio" 1.1; then failed=1; fi
+
+# 4. Concurrent sealed appends.
 writers=8
 each=200
 total=$((writers * each))
 count_rows() { sqlite3 "$db" 'SELECT count(*) FROM logs'; }
-append_failed=0
 append_lost=0
 one_by_one() {  # round: the appends one after another
   local i
@@ -119,23 +187,44 @@ seq_s=$(median "${seq_times[@]}")
 con_s=$(median "${con_times[@]}")
 append_ratio=$(calc "$con_s / $seq_s")
 [ "$append_failed" = 0 ] && [ "$append_lost" = 0 ] || failed=1
-if [ "$(calc "($append_ratio > 1.1)")" != 0.000000 ]; then failed=1; fi
+if over "$append_ratio" 1.1; then failed=1; fi
+verdict_after=PASS
+"$tool" verify --key "$vkey" >"$side/verify-after.txt" || { verdict_after=FAIL; failed=1; }
+entries_after=$(count_rows)
 
 {
   echo "# tessivane_log benchmark"
   echo
   echo "Measured $(date -u +%Y-%m-%d) by \`bench/log_bench.sh\` on $(nproc) cores, $(sqlite3 --version | cut -d' ' -f1) shell,"
-  echo "Release build; database of $rows entries over 365 days with the shipped schema (index on \`date\`);"
+  echo "Release build; database of $rows entries over 365 days with the shipped schema (index on \`date\`),"
+  echo "sealed: $(printf '%.0f' "$db_mb") MB with its seals;"
   echo "load average at the start: $load_at_start (other work on the machine slows every fsync)."
   echo
-  echo "Whole processes, output to /dev/null, median of $runs runs each, tool and shell run in turn:"
+  echo "Searches on the sealed log, whole processes, output to /dev/null, median of $runs runs each,"
+  echo "tool and shell run in turn:"
   echo
   echo "| command | rows | tessivane_log | sqlite3 shell | ratio (limit 1.3) |"
   echo "|---|---|---|---|---|"
-  cat "$tmp"
+  cat "$search_rows"
   echo
-  echo "Appends, median of $append_rounds rounds; in each round $total appends one after another, then"
-  echo "$writers processes appending $each entries each at the same time:"
+  echo "Sealing and verifying the $rows entries:"
+  echo
+  echo "| command | wall time |"
+  echo "|---|---|"
+  printf '| setup-keys (seals every entry already there) | %.2f s |\n' "$setup_s"
+  printf '| verify --key, median of %d (limit 5 s) | %.2f s |\n' "$verify_runs" "$verify_s"
+  echo
+  echo "Appends one at a time, $appends to the unsealed log and $appends to the sealed one, in turn:"
+  echo
+  echo "| log | median append |"
+  echo "|---|---|"
+  printf '| unsealed | %.2f ms |\n' "$unsealed_ms"
+  printf '| sealed | %.2f ms |\n' "$sealed_ms"
+  echo
+  printf 'Sealed / unsealed: %.2f (limit 1.1). Page faults of one append: %s.\n' "$seal_ratio" "$fault_counts"
+  echo
+  echo "Appends to the sealed log, median of $append_rounds rounds; in each round $total appends one after"
+  echo "another, then $writers processes appending $each entries each at the same time:"
   echo
   echo "| appends | wall time | per append |"
   echo "|---|---|---|"
@@ -143,8 +232,9 @@ if [ "$(calc "($append_ratio > 1.1)")" != 0.000000 ]; then failed=1; fi
   printf '| %d x %d at the same time | %.2f s | %.2f ms |\n' "$writers" "$each" "$con_s" \
     "$(calc "$con_s * 1000 / $total")"
   echo
-  printf 'At the same time / one after another: %.2f (limit 1.1); failed appends: %d, rows lost: %d\n' \
+  printf 'At the same time / one after another: %.2f (limit 1.1); failed appends: %d, rows lost: %d;\n' \
     "$append_ratio" "$append_failed" "$append_lost"
+  echo "verify --key of the $entries_after entries afterwards: $verdict_after"
   echo "(all rounds: one after another ${seq_times[*]} s; at the same time ${con_times[*]} s)."
 } >"$results"
 cat "$results"

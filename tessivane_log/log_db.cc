@@ -7,13 +7,10 @@
 #include <string>
 
 #include "log_row.h"
+#include "seal_chain.h"
+#include "seal_key.h"
 
 namespace {
-
-struct stmt_finalizer {
-    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-using stmt_ptr = std::unique_ptr<sqlite3_stmt, stmt_finalizer>;
 
 int64_t now_ms() {
     timespec ts{};
@@ -31,15 +28,11 @@ int retry_until_deadline(void* deadline, int retry) {
     return 1;
 }
 
-void report_failure(const char* what, sqlite3* db) {
-    std::fprintf(stderr, "db::%s() failed: %s\n", what, sqlite3_errmsg(db));
-}
-
 stmt_ptr prepare(sqlite3* db, const char* sql, const char* what) {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK)
-        report_failure(what, db);
-    return stmt_ptr(raw);
+    stmt_ptr stmt = prepare_statement(db, sql);
+    if (!stmt)
+        report_db_failure(what, db);
+    return stmt;
 }
 
 // Steps stmt to its end, printing every row; reports a statement that stops with an error.
@@ -51,10 +44,20 @@ void print_rows(sqlite3* db, sqlite3_stmt* stmt, const char* unknown_type_format
         std::fflush(stdout);
     }
     if (rc != SQLITE_DONE)
-        report_failure("search", db);
+        report_db_failure("search", db);
 }
 
 }  // namespace
+
+stmt_ptr prepare_statement(sqlite3* db, const char* sql) {
+    sqlite3_stmt* raw = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
+    return stmt_ptr(raw);
+}
+
+void report_db_failure(const char* what, sqlite3* db) {
+    std::fprintf(stderr, "db::%s() failed: %s\n", what, sqlite3_errmsg(db));
+}
 
 int64_t busy_wait_ms(int retry, int64_t left_ms) {
     if (left_ms <= 0)
@@ -64,18 +67,27 @@ int64_t busy_wait_ms(int retry, int64_t left_ms) {
 }
 
 bool open_log_db(log_db_s& log, const char* path) {
-    log.deadline_ms = now_ms() + kBusyDeadlineMs;
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path, &raw, SQLITE_OPEN_READWRITE, nullptr);
-    log.db.reset(raw);
+    const int rc = open_log_db_quiet(log, path, SQLITE_OPEN_READWRITE);
     if (rc != SQLITE_OK) {
         std::printf("db::open() failed %s, %d \n", path, rc);
         std::fflush(stdout);
-        log.db.reset();
         return false;
     }
-    sqlite3_busy_handler(raw, retry_until_deadline, &log.deadline_ms);
     return true;
+}
+
+int open_log_db_quiet(log_db_s& log, const char* path, int flags) {
+    log.deadline_ms = now_ms() + kBusyDeadlineMs;
+    log.path = path;
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path, &raw, flags, nullptr);
+    log.db.reset(raw);
+    if (rc != SQLITE_OK) {
+        log.db.reset();
+        return rc;
+    }
+    sqlite3_busy_handler(raw, retry_until_deadline, &log.deadline_ms);
+    return SQLITE_OK;
 }
 
 bool append_entry(log_db_s& log, const log_entry_s& e) {
@@ -91,9 +103,11 @@ bool append_entry(log_db_s& log, const log_entry_s& e) {
     bind_field(3, e.text2, sizeof e.text2);
     bind_field(4, e.text3, sizeof e.text3);
     bind_field(5, e.message, sizeof e.message);
+    if (log_is_sealed(log.db.get()))
+        return append_sealed(log.db.get(), stmt.get(), e.date, key_file_path(log.path));
     const bool stored = sqlite3_step(stmt.get()) == SQLITE_DONE;
     if (!stored)
-        report_failure("append", log.db.get());
+        report_db_failure("append", log.db.get());
     return stored;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "log_entry.h"
 
@@ -26,9 +27,15 @@ struct db_closer {
 };
 using db_ptr = std::unique_ptr<sqlite3, db_closer>;
 
+struct stmt_finalizer {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using stmt_ptr = std::unique_ptr<sqlite3_stmt, stmt_finalizer>;
+
 struct log_db_s {
     // Declared before db, so it outlives the connection whose busy handler reads it.
     int64_t deadline_ms = 0;  // on the monotonic clock
+    std::string path;
     db_ptr db;
 };
 
@@ -38,13 +45,25 @@ struct log_db_s {
 // nothing is left open. The connection closes with log.
 bool open_log_db(log_db_s& log, const char* path);
 
+// The same with the given open flags and without the message, for the commands beyond the
+// original four: returns the SQLite result code (SQLITE_OK when open); on failure nothing is
+// left open.
+int open_log_db_quiet(log_db_s& log, const char* path, int flags);
+
+// A prepared statement, or null (the cause in sqlite3_errmsg(db)).
+stmt_ptr prepare_statement(sqlite3* db, const char* sql);
+
+// "db::<what>() failed: <SQLite message>" on standard error.
+void report_db_failure(const char* what, sqlite3* db);
+
 // The busy handler's schedule: how many milliseconds to wait before retry number `retry`
 // (0 for the first) when left_ms remain before the deadline; 0 means give up. The waits grow
 // from 1 ms, never pass kLongestBusyWaitMs and never reach past the deadline.
 int64_t busy_wait_ms(int retry, int64_t left_ms);
 
-// Inserts one entry. Returns false, after one line naming the SQLite cause on standard error,
-// when the entry was not stored (table missing, still locked at the deadline, read-only, full).
+// Inserts one entry, with its seal when the log is sealed (seal_chain.h). Returns false, after
+// one line naming the SQLite cause on standard error, when the entry was not stored (table
+// missing, still locked at the deadline, read-only, full).
 bool append_entry(log_db_s& log, const log_entry_s& entry);
 
 // Print the matching rows newest first, one line each, flushing standard output after every row.

@@ -5,15 +5,32 @@
 #include <cstring>
 #include <ctime>
 
-std::string format_local_time(int64_t seconds) {
+namespace {
+
+std::string format_time(int64_t seconds, bool local, const char* pattern) {
     const time_t t = static_cast<time_t>(seconds);
-    tm local{};
+    tm parts{};
     char buf[256];
-    if (localtime_r(&t, &local) == nullptr ||
-        std::strftime(buf, sizeof buf, "%Y%m%d %H:%M:%S", &local) == 0) {
+    if ((local ? localtime_r(&t, &parts) : gmtime_r(&t, &parts)) == nullptr ||
+        std::strftime(buf, sizeof buf, pattern, &parts) == 0) {
         std::snprintf(buf, sizeof buf, "%" PRId64, seconds);
     }
     return buf;
+}
+
+}  // namespace
+
+std::string format_local_time(int64_t seconds) {
+    return format_time(seconds, true, "%Y%m%d %H:%M:%S");
+}
+
+std::string format_utc_time(int64_t seconds) {
+    return format_time(seconds, false, "%Y-%m-%dT%H:%M:%SZ");
+}
+
+int64_t stored_date_seconds(int64_t value) {
+    const bool wrapped = value < 0 && value >= INT32_MIN;
+    return wrapped ? value + (int64_t{1} << 32) : value;
 }
 
 void append_escaped_text(std::string& line, const unsigned char* text, size_t length) {
@@ -40,10 +57,7 @@ std::string format_row(sqlite3_stmt* stmt, const char* unknown_type_format) {
         if (type == SQLITE_INTEGER) {
             const int64_t value = sqlite3_column_int64(stmt, i);
             if (i == 0) {
-                // A date that fits in 32 bits is read as unsigned, as it always was: entries
-                // stamped after 2038-01-19 by a 32-bit writer are stored wrapped to negative.
-                const bool wrapped = value < 0 && value >= INT32_MIN;
-                line += format_local_time(wrapped ? value + (int64_t{1} << 32) : value);
+                line += format_local_time(stored_date_seconds(value));
             } else {
                 std::snprintf(buf, sizeof buf, "%" PRId64, value);
                 line += buf;

@@ -300,8 +300,6 @@ TEST_F(LogTool, SearchAllPrintsNewestFirstWithDefaultLimit) {
         EXPECT_EQ(lines[k], day12(149 - k) + ",u" + std::to_string(149 - k) + ",d,e,m");
     }
     EXPECT_EQ(split_lines(run({"search_all", " 3"}).out).size(), 3u);
-    EXPECT_EQ(split_lines(run({"search_all", "120rows"}).out).size(), 120u);
-    EXPECT_EQ(run({"search_all", "none"}).out, "");
 }
 
 TEST_F(LogTool, SearchByDateIsClosedRangeInEitherOrder) {
@@ -334,24 +332,15 @@ TEST_F(LogTool, EmptyTablePrintsNothing) {
     }
 }
 
+// The formats themselves are pinned in log_row_test.cc; here the zone and 64-bit bounds.
 TEST_F(LogTool, PrintsTimesInLocalZoneAndPast2038) {
     create_table();
     exec(
         "INSERT INTO logs VALUES(1700000000, 'a', 'b', 'c', 'd'), (4102444800, 'e', 'f', 'g', 'h'),"
         "(2147483648, 'i', 'j', 'k', 'l')");
-    EXPECT_EQ(run({"search_all"}).out,
-              "21000101 00:00:00,e,f,g,h\n20380119 03:14:08,i,j,k,l\n20231114 22:13:20,a,b,c,d\n");
     EXPECT_EQ(run({"search_all", "1"}, "IST-5:30").out, "21000101 05:30:00,e,f,g,h\n");
     EXPECT_EQ(run({"search_by_date", "4102444800", "2147483648"}).out,
               "21000101 00:00:00,e,f,g,h\n20380119 03:14:08,i,j,k,l\n");
-
-    // A date that fits in 32 bits reads as unsigned seconds; only wider values carry a sign.
-    exec(
-        "DELETE FROM logs; INSERT INTO logs VALUES(-1, 'm', 'n', 'o', 'p'),"
-        "(-2147483648, 'q', 'r', 's', 't'), (-2147483649, 'u', 'v', 'w', 'x')");
-    EXPECT_EQ(run({"search_all"}).out,
-              "21060207 06:28:15,m,n,o,p\n20380119 03:14:08,q,r,s,t\n"
-              "19011213 20:45:51,u,v,w,x\n");
 }
 
 TEST_F(LogTool, OddValuesKeepOneRowPerLine) {
@@ -399,11 +388,11 @@ TEST_F(LogTool, ShippedSchemaServesTheTool) {
 TEST_F(LogTool, CreateScriptMakesTheDatabaseOnlyOnce) {
     const std::string db = std::string(SCRATCH_DIR) + "/product/logs/logs";
     std::filesystem::remove_all(SCRATCH_DIR);
-    const std::vector<std::string> cmd = {CMAKE_COMMAND_PATH, "-DLOG_DB=" + db,
-                                          "-DLOG_SCHEMA=" LOG_SCHEMA_FILE, "-P",
-                                          CREATE_LOG_DB_SCRIPT};
+    const std::vector<std::string> cmd = {"/bin/sh", CREATE_LOG_DB_SCRIPT, LOG_SCHEMA_FILE, db};
     ASSERT_EQ(run_program(cmd).status, 0);
     EXPECT_TRUE(stored_rows(db).empty());
+    EXPECT_EQ(std::filesystem::status(db).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms(0644));
     exec("INSERT INTO logs VALUES(1, 'a', 'b', 'c', 'd')", db);
     ASSERT_EQ(run_program(cmd).status, 0);
     EXPECT_EQ(stored_rows(db).size(), 1u);
