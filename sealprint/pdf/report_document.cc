@@ -12,6 +12,7 @@
 #include "pdf/file_replace.h"
 #include "pdf/pdf_drawing.h"
 #include "pdf/report_pages.h"
+#include "pdf/report_signature.h"
 #include "resources/page_layout.h"
 #include "resources/resources.h"
 
@@ -155,9 +156,15 @@ int save_report_document(report_doc_s& rd) {
         if (status == HPDF_OK)
             status = HPDF_SaveToStream(rd.doc);
     }
+    std::string signed_pdf;
+    if (status == HPDF_OK && report_signing_configured())
+        status = sign_saved_report(rd, signed_pdf);
     if (status == HPDF_OK) {
-        const replace_outcome_s saved = replace_file(
-            target.toStdString(), kTempPrefix, [&rd](int fd) { return write_stream(rd.doc, fd); });
+        const replace_outcome_s saved =
+            replace_file(target.toStdString(), kTempPrefix, [&rd, &signed_pdf](int fd) {
+                return signed_pdf.empty() ? write_stream(rd.doc, fd)
+                                          : write_all(fd, signed_pdf.data(), signed_pdf.size());
+            });
         if (saved.failed != REPLACE_DONE) {
             status = saved.failed == REPLACE_CREATE ? HPDF_FILE_OPEN_ERROR : HPDF_FILE_IO_ERROR;
             haru_error_handler(status, static_cast<HPDF_STATUS>(saved.error), nullptr);
