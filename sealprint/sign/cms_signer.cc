@@ -133,7 +133,8 @@ bool read_certificates(const std::string& path, certificates_t& out, std::string
     }
     // The end of the file shows as "no start line"; anything else is a broken certificate.
     const unsigned long last = ERR_peek_last_error();
-    const bool at_end = ERR_GET_LIB(last) == ERR_LIB_PEM && ERR_GET_REASON(last) == PEM_R_NO_START_LINE;
+    const bool at_end =
+        ERR_GET_LIB(last) == ERR_LIB_PEM && ERR_GET_REASON(last) == PEM_R_NO_START_LINE;
     if (!at_end || sk_X509_num(out.get()) == 0)
         return fail(error, path, "holds no PEM certificate that can be read");
     ERR_clear_error();
@@ -250,8 +251,8 @@ signing_identity_t load_signing_identity(const identity_files_s& files, time_t n
     identity->certificate.reset(sk_X509_shift(certificates.get()));
     X509* certificate = identity->certificate.get();
     if (X509_check_private_key(certificate, identity->key.get()) != 1) {
-        fail(error, files.certificate, "a certificate that does not belong to the key in " +
-                                           files.key);
+        fail(error, files.certificate,
+             "a certificate that does not belong to the key in " + files.key);
         return nullptr;
     }
     if (!valid_at(certificate, now, files.certificate, error))
@@ -299,8 +300,8 @@ size_t signature_size_bound(const signing_identity_s& identity) {
     // The issuer's name and the serial number appear twice more (signer identifier and
     // signing-certificate-v2); attributes, algorithm identifiers and framing take well under
     // the fixed allowance.
-    bound += 2 * static_cast<size_t>(std::max(0, i2d_X509_NAME(X509_get_issuer_name(certificate),
-                                                               nullptr)));
+    bound += 2 * static_cast<size_t>(
+                     std::max(0, i2d_X509_NAME(X509_get_issuer_name(certificate), nullptr)));
     bound += static_cast<size_t>(std::max(0, EVP_PKEY_get_size(identity.key.get())));
     return bound + 2048;
 }

@@ -13,8 +13,8 @@ std::string pdf_date(time_t when) {
     // Offsets lie within a day.
     const int minutes = static_cast<int>(std::labs(local.tm_gmtoff) / 60 % (24 * 60));
     char zone[16];
-    std::snprintf(zone, sizeof zone, "%c%02d'%02d'", local.tm_gmtoff < 0 ? '-' : '+',
-                  minutes / 60, minutes % 60);
+    std::snprintf(zone, sizeof zone, "%c%02d'%02d'", local.tm_gmtoff < 0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
     return std::string(date) + zone;
 }
 

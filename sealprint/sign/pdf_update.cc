@@ -336,8 +336,8 @@ std::string xref_section(const std::map<size_t, size_t>& offsets) {
 }  // namespace
 
 std::string pdf_text_string(const std::u16string& text) {
-    const bool printable = std::all_of(text.begin(), text.end(),
-                                       [](char16_t c) { return c >= 0x20 && c < 0x7f; });
+    const bool printable =
+        std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 0x20 && c < 0x7f; });
     if (printable) {
         std::string out = "(";
         for (char16_t c : text) {
@@ -431,9 +431,9 @@ bool append_signature_update(std::string& pdf, const signature_fields_s& fields,
               "\n/Rect [0 0 0 0]\n/P " + ref(page_id) + "\n>>\nendobj\n";
 
     begin_object(root);
-    update += extended(pdf, catalog,
-                       "/AcroForm <<\n/Fields [" + ref(widget_id) + "]\n/SigFlags 3\n>>") +
-              "\nendobj\n";
+    update +=
+        extended(pdf, catalog, "/AcroForm <<\n/Fields [" + ref(widget_id) + "]\n/SigFlags 3\n>>") +
+        "\nendobj\n";
     begin_object(page_id);
     update += extended(pdf, page, "/Annots [" + ref(widget_id) + "]") + "\nendobj\n";
 
