@@ -65,8 +65,7 @@ TEST(PdfUpdate, AppendsAFieldThatCoversAllButTheSignature) {
     EXPECT_EQ(slot.ranges[2], slot.contents_at + 200 + 1);
     EXPECT_EQ(slot.ranges[2] + slot.ranges[3], pdf.size());
     const std::string shown = "/ByteRange [0 " + std::to_string(slot.ranges[1]) + " " +
-                              std::to_string(slot.ranges[2]) + " " +
-                              std::to_string(slot.ranges[3]);
+                              std::to_string(slot.ranges[2]) + " " + std::to_string(slot.ranges[3]);
     EXPECT_NE(pdf.find(shown), std::string::npos);
     EXPECT_NE(pdf.find("/Contents <" + std::string(200, '0') + ">"), std::string::npos);
 
