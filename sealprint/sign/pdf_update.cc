@@ -367,14 +367,12 @@ bool append_signature_update(std::string& pdf, const signature_fields_s& fields,
     }
     const std::string* size_value = x.trailer.find("Size");
     const std::string* root_value = x.trailer.find("Root");
-    size_t size = 0;
-    {
-        reader_s r{size_value ? *size_value : std::string()};
-        size_t p = 0;
-        if (!size_value || !r.number(p, size)) {
-            error = "a trailer without /Size";
-            return false;
-        }
+    size_t size = 0, p = 0;
+    // New objects are numbered from /Size on; an object beyond it would be overwritten.
+    if (!size_value || !reader_s{*size_value}.number(p, size) ||
+        (!x.offsets.empty() && x.offsets.rbegin()->first >= size)) {
+        error = "a trailer without a /Size beyond every object";
+        return false;
     }
     const size_t root = root_value ? referenced(*root_value) : 0;
     dict_s catalog, pages, page;

@@ -121,6 +121,9 @@ TEST(PdfUpdate, RefusesFilesOfAnotherForm) {
     stream_xref.replace(stream_xref.rfind("startxref\n") + 10, std::string::npos, "15\n%%EOF");
     cases.push_back({"startxref not at a table", stream_xref});
     cases.push_back({"encrypted", pdf_of(one_page(), "/Encrypt 6 0 R\n")});
+    std::string small_size = pdf_of(one_page());
+    small_size.replace(small_size.find("/Size 7"), 7, "/Size 3");
+    cases.push_back({"objects beyond /Size", small_size});
     std::vector<std::string> objects = one_page();
     objects[0] = "<<\n/Type /Catalog\n/Pages 2 0 R\n/AcroForm << /Fields [] >>\n>>";
     cases.push_back({"a form already", pdf_of(objects)});

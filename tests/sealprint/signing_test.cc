@@ -94,8 +94,8 @@ TEST_F(SealprintSigning, SignedSamplesVerifyAndLookAsBefore) {
     ASSERT_EQ(plain.status, 0) << plain.out;
     EXPECT_TRUE(lines_starting(plain.out, "<sealprint> signed").empty()) << plain.out;
 
-    configure({{"report.key", "report.key"}, {"report.crt", "report.crt"},
-               {"chain.pem", "chain.pem"}});
+    configure(
+        {{"report.key", "report.key"}, {"report.crt", "report.crt"}, {"chain.pem", "chain.pem"}});
     args[3] = dir_ + "/signed";
     const run_result_s signed_run = run_sealprint(args);
     ASSERT_EQ(signed_run.status, 0) << signed_run.out;
@@ -133,17 +133,16 @@ TEST_F(SealprintSigning, SignedSamplesVerifyAndLookAsBefore) {
              der, "-content", content, "-CAfile", identity("root.pem"), "-out", "/dev/null"});
         EXPECT_EQ(verified.status, 0) << verified.err;
         EXPECT_NE(verified.err.find("Verification successful"), std::string::npos) << verified.err;
-        const std::string printed = shell_output("openssl cms -cmsout -print -inform DER -in " +
-                                                 quoted(der) + " 2>&1");
+        const std::string printed =
+            shell_output("openssl cms -cmsout -print -inform DER -in " + quoted(der) + " 2>&1");
         EXPECT_NE(printed.find("id-smime-aa-signingCertificateV2"), std::string::npos);
         EXPECT_EQ(printed.find("signingTime"), std::string::npos) << "PAdES wants none";
 
         const std::string pages = dir_ + "/pages";
         ASSERT_TRUE(fresh_dir(pages));
         for (const auto& [pdf, stem] : {std::pair{unsigned_pdf, "u"}, std::pair{signed_pdf, "s"}}) {
-            ASSERT_EQ(run_program({"/usr/bin/pdftoppm", "-r", "150", pdf, pages + "/" + stem})
-                          .status,
-                      0);
+            ASSERT_EQ(
+                run_program({"/usr/bin/pdftoppm", "-r", "150", pdf, pages + "/" + stem}).status, 0);
             ASSERT_EQ(run_program({"/usr/bin/pdftotext", pdf, pages + "/" + stem + ".txt"}).status,
                       0);
         }
@@ -198,15 +197,20 @@ TEST_F(SealprintSigning, UnusableIdentityFailsTheResultAndKeepsThePdf) {
     };
     const std::string key = kSigningDir + "/report.key", crt = kSigningDir + "/report.crt";
     std::vector<case_s> cases = {
-        {"no key", {{"report.crt", "report.crt"}},
+        {"no key",
+         {{"report.crt", "report.crt"}},
          key + ": cannot be read (No such file or directory) "},
-        {"not a key", {{"root.pem", "report.key"}, {"report.crt", "report.crt"}},
+        {"not a key",
+         {{"root.pem", "report.key"}, {"report.crt", "report.crt"}},
          key + ": holds no private key that can be read without a passphrase "},
-        {"another identity's key", {{"other.key", "report.key"}, {"report.crt", "report.crt"}},
+        {"another identity's key",
+         {{"other.key", "report.key"}, {"report.crt", "report.crt"}},
          crt + ": a certificate that does not belong to the key in " + key + " "},
-        {"expired", {{"report.key", "report.key"}, {"expired.crt", "report.crt"}},
+        {"expired",
+         {{"report.key", "report.key"}, {"expired.crt", "report.crt"}},
          crt + ": a certificate that expired on 2021-01-01 00:00:00 UTC "},
-        {"not yet valid", {{"report.key", "report.key"}, {"future.crt", "report.crt"}},
+        {"not yet valid",
+         {{"report.key", "report.key"}, {"future.crt", "report.crt"}},
          crt + ": a certificate not valid before 2099-01-01 00:00:00 UTC "},
         {"chain not certificates",
          {{"report.key", "report.key"}, {"report.crt", "report.crt"}, {"ca.cnf", "chain.pem"}},
@@ -214,7 +218,8 @@ TEST_F(SealprintSigning, UnusableIdentityFailsTheResultAndKeepsThePdf) {
     };
     // Root reads any file whatever its mode.
     if (geteuid() != 0) {
-        cases.push_back({"unreadable key", {{"report.key", "report.key"}, {"report.crt", "report.crt"}},
+        cases.push_back({"unreadable key",
+                         {{"report.key", "report.key"}, {"report.crt", "report.crt"}},
                          key + ": cannot be read (Permission denied) "});
     }
     const result_paths_s r = add_bright_field_result(dir_ + "/r1", "r1");
