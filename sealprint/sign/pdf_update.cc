@@ -27,6 +27,11 @@ bool is_regular(char c) {
     return !is_white(c) && !is_delimiter(c);
 }
 
+struct entry_s {
+    std::string key;  // without the slash
+    std::string value;
+};
+
 // Reads the syntax of the saved file: just enough to find and copy the dictionaries the update
 // rewrites. Every position is checked against the end; a failed read leaves `ok` false.
 struct reader_s {
@@ -86,22 +91,7 @@ struct reader_s {
         if (c == '(') {
             skip_literal(p);
         } else if (c == '<' && p + 1 < s.size() && s[p + 1] == '<') {
-            p += 2;
-            for (;;) {
-                skip_white(p);
-                if (p + 1 < s.size() && s[p] == '>' && s[p + 1] == '>') {
-                    p += 2;
-                    return;
-                }
-                if (p >= s.size() || s[p] != '/') {
-                    ok = false;
-                    return;
-                }
-                skip_object(p, depth + 1);  // key
-                skip_object(p, depth + 1);  // value
-                if (!ok)
-                    return;
-            }
+            dictionary(p, nullptr, depth);
         } else if (c == '<') {
             const size_t end = s.find('>', p);
             if (end == std::string::npos) {
@@ -138,6 +128,32 @@ struct reader_s {
         }
     }
 
+    // The dictionary at p ("<<" there); its entries as written go to `entries`, if given.
+    void dictionary(size_t& p, std::vector<entry_s>* entries, int depth = 0) {
+        p += 2;
+        for (;;) {
+            skip_white(p);
+            if (s.compare(p, 2, ">>") == 0) {
+                p += 2;
+                return;
+            }
+            if (p >= s.size() || s[p] != '/') {
+                ok = false;
+                return;
+            }
+            const size_t key = p + 1;
+            skip_object(p, depth + 1);
+            const size_t key_end = p;
+            skip_white(p);
+            const size_t value = p;
+            skip_object(p, depth + 1);
+            if (!ok)
+                return;
+            if (entries)
+                entries->push_back({s.substr(key, key_end - key), s.substr(value, p - value)});
+        }
+    }
+
     void skip_literal(size_t& p) {
         int nesting = 0;
         for (; p < s.size(); ++p) {
@@ -152,11 +168,6 @@ struct reader_s {
         }
         ok = false;
     }
-};
-
-struct entry_s {
-    std::string key;  // without the slash
-    std::string value;
 };
 
 struct dict_s {
@@ -178,25 +189,9 @@ bool read_dict(const std::string& s, size_t p, dict_s& dict) {
     if (s.compare(p, 2, "<<") != 0)
         return false;
     dict.begin = p;
-    p += 2;
-    for (;;) {
-        r.skip_white(p);
-        if (s.compare(p, 2, ">>") == 0) {
-            dict.end = p + 2;
-            return true;
-        }
-        if (p >= s.size() || s[p] != '/')
-            return false;
-        const size_t key = p + 1;
-        r.skip_object(p);
-        const std::string name = s.substr(key, p - key);
-        r.skip_white(p);
-        const size_t value = p;
-        r.skip_object(p);
-        if (!r.ok)
-            return false;
-        dict.entries.push_back({name, s.substr(value, p - value)});
-    }
+    r.dictionary(p, &dict.entries);
+    dict.end = p;
+    return r.ok;
 }
 
 // The object number of a reference "n g R"; 0 when `value` is not one.
