@@ -15,11 +15,11 @@ namespace {
 
 const char* const kSigningDir = PRODUCT_DIR "/signing";
 
-// The saved document from the library's memory stream. Reads stop at the stream's size:
-// reading past its end counts as an error in the library.
-HPDF_STATUS read_stream(HPDF_Doc doc, std::string& bytes) {
+// The saved document from the library's memory stream; false when it cannot be read. Reads
+// stop at the stream's size: reading past its end counts as an error in the library.
+bool read_stream(HPDF_Doc doc, std::string& bytes) {
     if (HPDF_ResetStream(doc) != HPDF_OK)
-        return HPDF_FILE_IO_ERROR;
+        return false;
     HPDF_UINT32 left = HPDF_GetStreamSize(doc);
     bytes.resize(left);
     char* out = &bytes[0];
@@ -27,12 +27,12 @@ HPDF_STATUS read_stream(HPDF_Doc doc, std::string& bytes) {
         HPDF_UINT32 size = left;
         if (HPDF_ReadFromStream(doc, reinterpret_cast<HPDF_BYTE*>(out), &size) != HPDF_OK ||
             size == 0) {
-            return HPDF_FILE_IO_ERROR;
+            return false;
         }
         out += size;
         left -= size;
     }
-    return HPDF_OK;
+    return true;
 }
 
 // "Creator: jdoe, John Doe, 01 Mar 2024 10:15:32; Reviewer: none; Approver: none".
@@ -63,19 +63,14 @@ bool report_signing_configured() {
 }
 
 HPDF_STATUS sign_saved_report(const report_doc_s& rd, std::string& signed_pdf) {
-    const QByteArray target = QFile::encodeName(rd.pdf_path);
-    const HPDF_STATUS read = read_stream(rd.doc, signed_pdf);
-    if (read != HPDF_OK) {
-        printf("[Error] Cannot sign the report %s : the saved document cannot be read \n",
-               target.constData());
-        return read;
-    }
     const std::string dir = kSigningDir;
     const identity_files_s files{dir + "/report.key", dir + "/report.crt", dir + "/chain.pem"};
     signer_s signer;
-    std::string error;
-    const sign_failure_e failed =
-        sign_pdf(signed_pdf, files, signature_reason(rd), time(nullptr), signer, error);
+    std::string error = "the saved document cannot be read";
+    sign_failure_e failed = SIGN_DOCUMENT;
+    if (read_stream(rd.doc, signed_pdf))
+        failed = sign_pdf(signed_pdf, files, signature_reason(rd), time(nullptr), signer, error);
+    const QByteArray target = QFile::encodeName(rd.pdf_path);
     if (failed == SIGN_DONE) {
         printf("<sealprint> signed %s : %s, certificate valid until %s \n", target.constData(),
                signer.subject.c_str(), signer.not_after.c_str());

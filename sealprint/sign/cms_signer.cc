@@ -28,7 +28,6 @@ template <typename T, void (*free_fn)(T*)>
 using owned = std::unique_ptr<T, openssl_free_s<T, free_fn>>;
 
 using bio_t = owned<BIO, BIO_free_all>;
-using bio_method_t = owned<BIO_METHOD, BIO_meth_free>;
 using cms_t = owned<CMS_ContentInfo, CMS_ContentInfo_free>;
 using md_ctx_t = owned<EVP_MD_CTX, EVP_MD_CTX_free>;
 using pkey_t = owned<EVP_PKEY, EVP_PKEY_free>;
@@ -145,34 +144,6 @@ int der_size(X509* certificate) {
     return std::max(0, i2d_X509(certificate, nullptr));
 }
 
-// The signed bytes, read as one stream: the file before /Contents, then the file after it.
-struct two_parts_s {
-    const char* data[2];
-    size_t left[2];
-};
-
-int read_parts(BIO* bio, char* out, size_t size, size_t* read) {
-    two_parts_s* parts = static_cast<two_parts_s*>(BIO_get_data(bio));
-    *read = 0;
-    for (int i = 0; i < 2 && *read < size; ++i) {
-        const size_t take = std::min(parts->left[i], size - *read);
-        std::memcpy(out + *read, parts->data[i], take);
-        parts->data[i] += take;
-        parts->left[i] -= take;
-        *read += take;
-    }
-    return *read > 0 ? 1 : 0;
-}
-
-long parts_ctrl(BIO*, int command, long, void*) {
-    return command == BIO_CTRL_FLUSH ? 1 : 0;
-}
-
-int parts_create(BIO* bio) {
-    BIO_set_init(bio, 1);
-    return 1;
-}
-
 // DER length octets of a content of `size` bytes.
 std::string der_length(size_t size) {
     if (size < 0x80)
@@ -183,14 +154,12 @@ std::string der_length(size_t size) {
     return static_cast<char>(0x80 | octets.size()) + octets;
 }
 
-// OpenSSL always adds a signing-time attribute when it signs a SignerInfo; PAdES wants none
-// (the claimed time is the dictionary's /M). So the attribute goes, and the signature over
-// the remaining attributes is made again: over their DER as a SET OF, sorted the way DER
-// sorts it, which is how OpenSSL writes them out and how verifiers read them back.
-bool sign_without_signing_time(CMS_SignerInfo* signer, EVP_PKEY* key) {
-    const int at = CMS_signed_get_attr_by_NID(signer, NID_pkcs9_signingTime, -1);
-    if (at >= 0)
-        X509_ATTRIBUTE_free(CMS_signed_delete_attr(signer, at));
+// OpenSSL signs a SignerInfo only with a signing-time attribute, which it adds when there is
+// none (CMS_SignerInfo_sign); PAdES wants none (the claimed time is the dictionary's /M). So the
+// signature over the signed attributes is made here, with OpenSSL's EVP functions: over their DER
+// as a SET OF, sorted the way DER sorts it, which is how OpenSSL writes them out and how
+// verifiers read them back.
+bool sign_attributes(CMS_SignerInfo* signer, EVP_PKEY* key) {
     std::vector<std::string> attributes;
     for (int i = 0; i < CMS_signed_get_attr_count(signer); ++i) {
         unsigned char* der = nullptr;
@@ -308,26 +277,31 @@ size_t signature_size_bound(const signing_identity_s& identity) {
 
 bool sign_detached(const signing_identity_s& identity, const char* first, size_t first_size,
                    const char* second, size_t second_size, std::string& der, std::string& error) {
+    // CMS_PARTIAL: the SignerInfo (with its signing-certificate-v2 attribute) is made but not
+    // signed, which sign_attributes does.
     const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_CADES | CMS_NOSMIMECAP | CMS_PARTIAL;
-    bio_method_t method(BIO_meth_new(BIO_TYPE_SOURCE_SINK, "signed parts"));
-    if (!method || BIO_meth_set_read_ex(method.get(), read_parts) != 1 ||
-        BIO_meth_set_ctrl(method.get(), parts_ctrl) != 1 ||
-        BIO_meth_set_create(method.get(), parts_create) != 1) {
-        return fail(error, "OpenSSL could not set up the signed bytes");
-    }
-    two_parts_s parts{{first, second}, {first_size, second_size}};
-    bio_t input(BIO_new(method.get()));
-    if (!input)
-        return fail(error, "OpenSSL could not set up the signed bytes");
-    BIO_set_data(input.get(), &parts);
+    cms_t cms(CMS_sign(nullptr, nullptr, identity.chain.get(), nullptr, flags));
+    CMS_SignerInfo* signer = cms ? CMS_add1_signer(cms.get(), identity.certificate.get(),
+                                                   identity.key.get(), EVP_sha256(), flags)
+                                 : nullptr;
+    if (!signer)
+        return fail(error, "OpenSSL could not set up the signature");
 
-    cms_t cms(CMS_sign(identity.certificate.get(), identity.key.get(), identity.chain.get(),
-                       nullptr, flags));
-    if (!cms || CMS_final(cms.get(), input.get(), nullptr, flags) != 1)
-        return fail(error, "OpenSSL could not sign the report");
-    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms.get());
-    if (sk_CMS_SignerInfo_num(signers) != 1 ||
-        !sign_without_signing_time(sk_CMS_SignerInfo_value(signers, 0), identity.key.get())) {
+    // The digest of both parts, fed in place.
+    md_ctx_t context(EVP_MD_CTX_new());
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned digest_size = 0;
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1 ||
+        EVP_DigestUpdate(context.get(), first, first_size) != 1 ||
+        EVP_DigestUpdate(context.get(), second, second_size) != 1 ||
+        EVP_DigestFinal_ex(context.get(), digest, &digest_size) != 1) {
+        return fail(error, "OpenSSL could not digest the report");
+    }
+    if (CMS_signed_add1_attr_by_NID(signer, NID_pkcs9_contentType, V_ASN1_OBJECT,
+                                    OBJ_nid2obj(NID_pkcs7_data), -1) != 1 ||
+        CMS_signed_add1_attr_by_NID(signer, NID_pkcs9_messageDigest, V_ASN1_OCTET_STRING, digest,
+                                    static_cast<int>(digest_size)) != 1 ||
+        !sign_attributes(signer, identity.key.get())) {
         return fail(error, "OpenSSL could not sign the report");
     }
     unsigned char* out = nullptr;
