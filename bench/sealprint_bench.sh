@@ -153,9 +153,10 @@ twenty_s=$new_s; twenty_kb=$new_kb
 [ "$(calc "$one_kb <= 80 * 1024 && $twenty_kb <= 80 * 1024")" = 1.000000 ] || goal=no
 linearity=$(calc "$twenty_s / ($empty_s + 20 * ($one_s - $empty_s))")
 
-# The same build signed and unsigned, alternately; one table row per job.
+# The same build signed and unsigned, alternately; one table row per job. A fourth argument 1
+# makes the row count for the goal.
 measure_signing() {
-  local name=$1 folder=$2 n=$3 which
+  local name=$1 folder=$2 n=$3 counts=$4 which
   declare -A t c m
   for which in unsigned signed; do t[$which]=""; c[$which]=""; m[$which]=""; done
   for r in $(seq 0 "$sign_runs"); do
@@ -183,14 +184,16 @@ measure_signing() {
   local sign_ms sign_cpu_ms
   sign_ms=$(calc "1000 * ($s_s - $u_s) / $n")
   sign_cpu_ms=$(calc "1000 * ($s_cpu - $u_cpu) / $n")
-  [ "$(calc "$sign_ms <= 10 && $s_s / $n <= 0.2 && $s_kb <= 80 * 1024")" = 1.000000 ] || sign_goal=no
+  if [ "$counts" = 1 ] && [ "$(calc "$sign_ms <= 10 && $s_s / $n <= 0.2 && $s_kb <= 80 * 1024")" != 1.000000 ]; then
+    sign_goal=no
+  fi
   printf '| %s | %d | %.3f s | %.3f s | %+.1f ms | %.2f s | %.2f s | %+.1f ms | %.3f s | %.1f MB | %.1f MB |\n' \
     "$name" "$n" "$u_s" "$s_s" "$sign_ms" "$u_cpu" "$s_cpu" "$sign_cpu_ms" "$(calc "$s_s / $n")" \
     "$(calc "$u_kb / 1024")" "$(calc "$s_kb / 1024")" >>"$work/signing"
 }
 sign_goal=yes
-measure_signing "6 × fl_viability" "$work/six_fl_viability" 6
-measure_signing "20 × fl_viability" "$work/twenty" 20
+measure_signing "6 × fl_viability" "$work/six_fl_viability" 6 1
+measure_signing "20 × fl_viability" "$work/twenty" 20 0
 # The first result also pays one-time set-up (image plugins, fonts) that an empty folder does not;
 # the cost of each further result shows whether the time grows with the number of results.
 early_s=$(calc "($six_s - $one_s) / 5")
@@ -299,7 +302,7 @@ if command -v perf >/dev/null && [ "${PROFILE:-1}" != 0 ]; then
                     "QImage::convertToFormat_helper genImage total_genImage genClusterImage " \
                     "draw_raster deflate_rows complete_pictures draw_jpeg HPDF_LoadTTFontFromFile " \
                     "save_report_document HPDF_SaveToStream deflate sign_saved_report sign_pdf " \
-                    "load_signing_identity sign_detached CMS_final QApplicationPrivate::init", step, " ")
+                    "load_signing_identity sign_detached sign_attributes QApplicationPrivate::init", step, " ")
         }
         /^ +[0-9.]+%/ {
           name = $4; for (i = 5; i <= NF; i++) name = name " " $i
@@ -351,7 +354,8 @@ fi
   echo "|---|---|---|---|---|---|---|---|---|---|---|"
   cat "$work/signing"
   echo
-  echo "- goal (signing adds at most 10 ms per result; signed, at most 0.2 s per result and 80 MB): $sign_goal"
+  echo "- goal (on the six results: signing adds at most 10 ms per result; signed, at most 0.2 s per result"
+  echo "  and 80 MB): $sign_goal"
   if [ -s "$profile" ]; then
     echo
     echo "Profile of the new build signing six fl_viability results (perf, 4 kHz, DWARF call graphs):"
