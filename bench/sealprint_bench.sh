@@ -10,21 +10,29 @@
 #     histograms, logo: pdfimages) must be identical, and no pixel of the rendered pages may
 #     differ by more than TOLERANCE levels (the page artwork is embedded as JPEG by one build and
 #     decoded by the other, so the reader's JPEG decoder rounds it differently);
-#  4. where the time of one result goes: a perf profile of the new build. Skipped without perf
-#     or with PROFILE=0.
+#  4. the cost of signing: the new build with a signing identity (a self-signed RSA 3072 one,
+#     made in its product folder) and without, alternately, on the six fluorescence results (and
+#     on the twenty, whose CPU times resolve the cost finer than /usr/bin/time's 10 ms); medians
+#     of SIGN_RUNS runs;
+#  5. where the time of one result goes: a perf profile of the new build, signing. Skipped
+#     without perf or with PROFILE=0.
 # Goal: at most 0.2 s per result for every kind, at most 80 MB peak for one and for twenty
-# results, no report larger than before, time linear in the number of results, pages the same.
+# results, no report larger than before, time linear in the number of results, pages the same;
+# signing adds at most 10 ms per result and keeps within 0.2 s per result and 80 MB.
 # Never touches /orvel_k2: both builds use LOCAL_PATHS and the samples go to a scratch folder.
 #
 # Usage: bench/sealprint_bench.sh [build-dir]          Results: bench/sealprint_bench_results.md
+#   build-dir   the Release build of this tree (default build/bench-sealprint)
 #   OLD_COMMIT  the earlier version (default 1372826, before the artwork was embedded as JPEG);
-#               exported with git archive and built in Release in build/bench-old
+#               exported with git archive into build/bench-sealprint-base/src and built in
+#               Release in build/bench-sealprint-base/build
 #   OLD_BUILD   an existing Release build folder of that commit instead (LOCAL_PATHS=ON)
-#   RUNS (5), TOLERANCE (6), PROFILE (1)
+#   RUNS (5), SIGN_RUNS (9), TOLERANCE (6), PROFILE (1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build/bench}
+build=${1:-build/bench-sealprint}
 runs=${RUNS:-5}
+sign_runs=${SIGN_RUNS:-9}
 tolerance=${TOLERANCE:-6}
 old_commit=${OLD_COMMIT:-1372826}
 results=bench/sealprint_bench_results.md
@@ -33,12 +41,12 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLOCAL_PATHS=ON -DPROGRAMS=se
 cmake --build "$build" -j2 --target sealprint sealprint_samples >/dev/null
 old_build=${OLD_BUILD:-}
 if [ -z "$old_build" ]; then
-  old_build=build/bench-old/build
+  old_build=build/bench-sealprint-base/build
   if [ ! -x "$old_build/sealprint/job/sealprint" ]; then
-    rm -rf build/bench-old/src
-    mkdir -p build/bench-old/src
-    git archive "$old_commit" | tar -x -C build/bench-old/src
-    cmake -S build/bench-old/src -B "$old_build" -DCMAKE_BUILD_TYPE=Release -DLOCAL_PATHS=ON \
+    rm -rf build/bench-sealprint-base/src
+    mkdir -p build/bench-sealprint-base/src
+    git archive "$old_commit" | tar -x -C build/bench-sealprint-base/src
+    cmake -S build/bench-sealprint-base/src -B "$old_build" -DCMAKE_BUILD_TYPE=Release -DLOCAL_PATHS=ON \
       -DPROGRAMS=sealprint >/dev/null
     cmake --build "$old_build" -j2 --target sealprint >/dev/null
   fi
@@ -53,8 +61,24 @@ if [ -n "$old_fonts" ] && [ ! -e "$old_fonts/Ubuntu-R.ttf" ]; then
   cp samples/fonts/ubuntu/Ubuntu-[LRM].ttf "$old_fonts/"
 fi
 
+# The new build's signing identity: in place for the whole run, signing on only while its
+# certificate has its configured name (report.crt).
+sign_dir="$(sed -n 's/^PRODUCT_DIR:PATH=//p' "$build/CMakeCache.txt")/signing"
+rm -rf "$sign_dir"
+mkdir -p "$sign_dir"
+(umask 077 && openssl req -x509 -newkey rsa:3072 -nodes -days 30 -keyout "$sign_dir/report.key" \
+  -out "$sign_dir/report.crt.off" -subj "/O=Bench Lab/CN=Bench Lab approval reports" \
+  -addext "keyUsage=critical,digitalSignature,nonRepudiation") >/dev/null 2>&1
+signing() {
+  if [ "$1" = on ]; then
+    mv "$sign_dir/report.crt.off" "$sign_dir/report.crt"
+  else
+    mv "$sign_dir/report.crt" "$sign_dir/report.crt.off"
+  fi
+}
+
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work" "$sign_dir"' EXIT
 "$build/samples/sealprint_samples" "$work/samples" >/dev/null
 kinds=(fl_viability bf_total_count fl_3channel_combined)
 mkdir -p "$work/empty"
@@ -128,6 +152,48 @@ measure "20 × fl_viability" "$work/twenty" 20
 twenty_s=$new_s; twenty_kb=$new_kb
 [ "$(calc "$one_kb <= 80 * 1024 && $twenty_kb <= 80 * 1024")" = 1.000000 ] || goal=no
 linearity=$(calc "$twenty_s / ($empty_s + 20 * ($one_s - $empty_s))")
+
+# The same build signed and unsigned, alternately; one table row per job. A fourth argument 1
+# makes the row count for the goal.
+measure_signing() {
+  local name=$1 folder=$2 n=$3 counts=$4 which
+  declare -A t c m
+  for which in unsigned signed; do t[$which]=""; c[$which]=""; m[$which]=""; done
+  for r in $(seq 0 "$sign_runs"); do
+    for which in unsigned signed; do
+      [ "$which" = signed ] && signing on
+      run_once "$new_tool" "$folder" user 1
+      [ "$which" = signed ] && signing off
+      local lines
+      lines=$(grep -c '^<sealprint> signed ' "$work/log" || true)
+      if { [ "$which" = signed ] && [ "$lines" != "$n" ]; } || { [ "$which" = unsigned ] && [ "$lines" != 0 ]; }; then
+        echo "$which run on $folder logged $lines signed results" >&2
+        exit 1
+      fi
+      [ "$r" = 0 ] && continue
+      t[$which]+=" $seconds"; c[$which]+=" $cpu"; m[$which]+=" $peak_kb"
+    done
+  done
+  local u_s s_s u_cpu s_cpu u_kb s_kb
+  # shellcheck disable=SC2086
+  {
+    u_s=$(median ${t[unsigned]}); s_s=$(median ${t[signed]})
+    u_cpu=$(median ${c[unsigned]}); s_cpu=$(median ${c[signed]})
+    u_kb=$(median ${m[unsigned]}); s_kb=$(median ${m[signed]})
+  }
+  local sign_ms sign_cpu_ms
+  sign_ms=$(calc "1000 * ($s_s - $u_s) / $n")
+  sign_cpu_ms=$(calc "1000 * ($s_cpu - $u_cpu) / $n")
+  if [ "$counts" = 1 ] && [ "$(calc "$sign_ms <= 10 && $s_s / $n <= 0.2 && $s_kb <= 80 * 1024")" != 1.000000 ]; then
+    sign_goal=no
+  fi
+  printf '| %s | %d | %.3f s | %.3f s | %+.1f ms | %.2f s | %.2f s | %+.1f ms | %.3f s | %.1f MB | %.1f MB |\n' \
+    "$name" "$n" "$u_s" "$s_s" "$sign_ms" "$u_cpu" "$s_cpu" "$sign_cpu_ms" "$(calc "$s_s / $n")" \
+    "$(calc "$u_kb / 1024")" "$(calc "$s_kb / 1024")" >>"$work/signing"
+}
+sign_goal=yes
+measure_signing "6 × fl_viability" "$work/six_fl_viability" 6 1
+measure_signing "20 × fl_viability" "$work/twenty" 20 0
 # The first result also pays one-time set-up (image plugins, fonts) that an empty folder does not;
 # the cost of each further result shows whether the time grows with the number of results.
 early_s=$(calc "($six_s - $one_s) / 5")
@@ -211,9 +277,11 @@ done
 
 profile="$work/profile"
 if command -v perf >/dev/null && [ "${PROFILE:-1}" != 0 ]; then
+  signing on
   SUMMONED_BY_FILELIST=1 perf record -q -F 4000 --call-graph dwarf,32768 -o "$work/perf.data" \
     "$new_tool" jdoe 4a6f686e20446f65 user "$work/six_fl_viability" _ _ "" _ _ "" _ _ "" \
     >/dev/null 2>&1 || true
+  signing off
   {
     echo "Self time by library (all threads):"
     echo
@@ -233,7 +301,8 @@ if command -v perf >/dev/null && [ "${PROFILE:-1}" != 0 ]; then
           n = split("compose_report draw_page1 draw_page2 QImageReader::read QImage::smoothScaled " \
                     "QImage::convertToFormat_helper genImage total_genImage genClusterImage " \
                     "draw_raster deflate_rows complete_pictures draw_jpeg HPDF_LoadTTFontFromFile " \
-                    "save_report_document HPDF_SaveToStream deflate QApplicationPrivate::init", step, " ")
+                    "save_report_document HPDF_SaveToStream deflate sign_saved_report sign_pdf " \
+                    "load_signing_identity sign_detached sign_attributes QApplicationPrivate::init", step, " ")
         }
         /^ +[0-9.]+%/ {
           name = $4; for (i = 5; i <= NF; i++) name = name " " $i
@@ -276,9 +345,20 @@ fi
   echo "| sample | result | pages | lossless pictures | largest pixel difference | pixels differing | problems |"
   echo "|---|---|---|---|---|---|---|"
   cat "$work/compare"
+  echo
+  echo "Signing: the new build with a self-signed RSA 3072 identity (\"signed\") and without (\"unsigned\"),"
+  echo "alternately in the same session, median of $sign_runs runs each after one warm-up run; the cost per"
+  echo "result is the difference of the medians divided by the number of results."
+  echo
+  echo "| job | results | wall unsigned | wall signed | signing per result | CPU unsigned | CPU signed | signing per result (CPU) | signed per result | peak unsigned | peak signed |"
+  echo "|---|---|---|---|---|---|---|---|---|---|---|"
+  cat "$work/signing"
+  echo
+  echo "- goal (on the six results: signing adds at most 10 ms per result; signed, at most 0.2 s per result"
+  echo "  and 80 MB): $sign_goal"
   if [ -s "$profile" ]; then
     echo
-    echo "Profile of the new build on six fl_viability results (perf, 4 kHz, DWARF call graphs):"
+    echo "Profile of the new build signing six fl_viability results (perf, 4 kHz, DWARF call graphs):"
     echo
     cat "$profile"
   fi

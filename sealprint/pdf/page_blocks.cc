@@ -30,12 +30,18 @@ signature_rows_s rows_for_level(const QString& level, const QString& l1, const Q
     return {login, l2, l3};  // "user"
 }
 
+// Only the three known levels sign; any other leaves the rows blank.
+bool signing_level(const QString& level) {
+    return level == QLatin1String("admin") || level == QLatin1String("supervisor") ||
+           level == QLatin1String("user");
+}
+
 // One line a row, an empty value included, so every row keeps its place in the grid.
-void show_signature_column(HPDF_Page page, point_s origin, const signature_rows_s& rows) {
+void show_signature_column(HPDF_Page page, point_s origin, const shown_signatures_t& rows,
+                           QString signature_row_s::*kind) {
     text_block_s block = begin_text_block(page, origin.x, origin.y, signature_step);
-    show_line(block, rows.creator);
-    show_line(block, rows.reviewer);
-    show_line(block, rows.approver);
+    for (const signature_row_s& row : rows)
+        show_line(block, row.*kind);
     end_text_block(block);
 }
 
@@ -76,25 +82,28 @@ void draw_signature_block(report_doc_s& rd) {
     show_line(labels, QStringLiteral("Approver"));
     end_text_block(labels);
 
-    const QString& level = rd.job->level;
-    // Only the three known levels sign; any other leaves the rows blank.
-    if (level != QLatin1String("admin") && level != QLatin1String("supervisor") &&
-        level != QLatin1String("user")) {
+    if (!signing_level(rd.job->level))
         return;
-    }
-    const pdfData_s& d = g_data;
-    const job_values_s& job = *rd.job;
+    const shown_signatures_t rows = shown_signatures(*rd.job, g_data);
     HPDF_Page_SetFontAndSize(rd.page, Font_TimesItalic, signature_value_font_size);
     set_fill_color(rd.page, COLOR_BLACK);
-    show_signature_column(
-        rd.page, signature_id_origin,
-        rows_for_level(level, d.L1_approval_id, d.L2_approval_id, d.L3_approval_id, job.login_id));
-    show_signature_column(rd.page, signature_name_origin,
-                          rows_for_level(level, d.L1_approval_name, d.L2_approval_name,
-                                         d.L3_approval_name, job.login_name));
-    show_signature_column(rd.page, signature_date_origin,
-                          rows_for_level(level, d.L1_approval_date, d.L2_approval_date,
-                                         d.L3_approval_date, job.now_text));
+    show_signature_column(rd.page, signature_id_origin, rows, &signature_row_s::id);
+    show_signature_column(rd.page, signature_name_origin, rows, &signature_row_s::name);
+    show_signature_column(rd.page, signature_date_origin, rows, &signature_row_s::date);
+}
+
+shown_signatures_t shown_signatures(const job_values_s& job, const pdfData_s& d) {
+    if (!signing_level(job.level))
+        return {};
+    const signature_rows_s ids = rows_for_level(job.level, d.L1_approval_id, d.L2_approval_id,
+                                                d.L3_approval_id, job.login_id);
+    const signature_rows_s names = rows_for_level(job.level, d.L1_approval_name, d.L2_approval_name,
+                                                  d.L3_approval_name, job.login_name);
+    const signature_rows_s dates = rows_for_level(job.level, d.L1_approval_date, d.L2_approval_date,
+                                                  d.L3_approval_date, job.now_text);
+    return {{{ids.creator, names.creator, dates.creator},
+             {ids.reviewer, names.reviewer, dates.reviewer},
+             {ids.approver, names.approver, dates.approver}}};
 }
 
 void draw_device_information(report_doc_s& rd) {

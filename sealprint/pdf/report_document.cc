@@ -12,6 +12,7 @@
 #include "pdf/file_replace.h"
 #include "pdf/pdf_drawing.h"
 #include "pdf/report_pages.h"
+#include "pdf/report_signature.h"
 #include "resources/page_layout.h"
 #include "resources/resources.h"
 
@@ -38,24 +39,24 @@ void print_pdf_failure(const QByteArray& target, HPDF_STATUS status) {
            static_cast<int>(status), static_cast<unsigned>(status));
 }
 
-// The saved document, from the library's memory stream into `fd`; 0 or an errno value.
-// Reads stop at the stream's size: reading past its end counts as an error in the library.
-int write_stream(HPDF_Doc doc, int fd) {
+// The saved document, from the library's memory stream into `bytes`; false when it cannot be
+// read. Reads stop at the stream's size: reading past its end counts as an error in the library.
+bool read_saved_document(HPDF_Doc doc, std::string& bytes) {
     if (HPDF_ResetStream(doc) != HPDF_OK)
-        return EIO;
+        return false;
     HPDF_UINT32 left = HPDF_GetStreamSize(doc);
-    char chunk[65536];
+    bytes.resize(left);
+    char* out = bytes.data();
     while (left > 0) {
-        HPDF_UINT32 size = left < sizeof chunk ? left : static_cast<HPDF_UINT32>(sizeof chunk);
-        if (HPDF_ReadFromStream(doc, reinterpret_cast<HPDF_BYTE*>(chunk), &size) != HPDF_OK ||
+        HPDF_UINT32 size = left;
+        if (HPDF_ReadFromStream(doc, reinterpret_cast<HPDF_BYTE*>(out), &size) != HPDF_OK ||
             size == 0) {
-            return EIO;
+            return false;
         }
-        if (const int error = write_all_or_errno(fd, chunk, size))
-            return error;
+        out += size;
         left -= size;
     }
-    return 0;
+    return true;
 }
 
 void scale_to_page_units(HPDF_Page page) {
@@ -156,10 +157,17 @@ int save_report_document(report_doc_s& rd) {
         if (status == HPDF_OK)
             status = HPDF_SaveToStream(rd.doc.get());
     }
+    std::string pdf;
+    if (status == HPDF_OK && !read_saved_document(rd.doc.get(), pdf)) {
+        status = HPDF_FILE_IO_ERROR;
+        haru_error_handler(status, EIO, nullptr);
+    }
+    if (status == HPDF_OK && report_signing_configured())
+        status = sign_saved_report(rd, pdf);
     if (status == HPDF_OK) {
         const replace_outcome_s saved =
             replace_file(target.toStdString(), kTempPrefix,
-                         [&rd](int fd) { return write_stream(rd.doc.get(), fd); });
+                         [&pdf](int fd) { return write_all_or_errno(fd, pdf.data(), pdf.size()); });
         if (saved.failed != REPLACE_DONE) {
             status = saved.failed == REPLACE_CREATE ? HPDF_FILE_OPEN_ERROR : HPDF_FILE_IO_ERROR;
             haru_error_handler(status, static_cast<HPDF_STATUS>(saved.error), nullptr);

@@ -53,7 +53,8 @@ void draw_logo(report_doc_s& rd);
 // Removes stale temporary files of killed runs from the result folder, then replaces rd.pdf_path
 // with the document through replace_file (pdf/file_replace.h), so a failed save leaves the
 // instrument's PDF as it was. A PDF the job may not write is refused before anything is
-// written. Prints the library-style error line and the failure line; frees the document.
+// written. When signing is configured, the saved document is signed in memory first
+// (pdf/report_signature.h), and a report that cannot be signed is not written. Prints the library-style error line and the failure line; frees the document.
 // 1 on success, -1 on failure.
 int save_report_document(report_doc_s& rd);
 
