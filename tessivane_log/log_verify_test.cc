@@ -20,8 +20,7 @@ struct walk_s {
     std::vector<std::pair<int64_t, entry_status_e>> statuses;
 };
 
-walk_s verify_in_slices(const std::string& path, const verification_key_s& key,
-                        int64_t slice_ms) {
+walk_s verify_in_slices(const std::string& path, const verification_key_s& key, int64_t slice_ms) {
     log_db_s log;
     EXPECT_EQ(open_log_db_quiet(log, path.c_str(), SQLITE_OPEN_READONLY), SQLITE_OK);
     walk_s walk;
@@ -30,7 +29,7 @@ walk_s verify_in_slices(const std::string& path, const verification_key_s& key,
     walk.verdict = verify_log(
         log, {key}, report, why,
         [&walk](sqlite3_stmt* row, entry_status_e status) {
-            walk.statuses.emplace_back(sqlite3_column_int64(row, 0), status);
+        walk.statuses.emplace_back(sqlite3_column_int64(row, 0), status);
         },
         slice_ms);
     walk.report = format_report(report, walk.verdict == verify_e::pass) + why;
@@ -53,9 +52,9 @@ TEST(LogVerify, SlicesJudgeEveryEntryAsOneReadDoes) {
                      "message TEXT); INSERT INTO logs VALUES(1000, 'a', 'K2', 'e', 'm'), "
                      "(1001, 'b', 'K2', 'e', 'm')",
                      nullptr, nullptr, nullptr);
-        ASSERT_EQ(setup_sealing(log.db.get(), key_file_path(path), 900, false, time(nullptr),
-                                setup),
-                  setup_e::done);
+        ASSERT_EQ(
+            setup_sealing(log.db.get(), key_file_path(path), 900, false, time(nullptr), setup),
+            setup_e::done);
         for (const char* who : {"c", "d", "e", "f"})
             ASSERT_TRUE(append_entry(log, make_entry(time(nullptr), who, "K2", "e", "m")));
     }
