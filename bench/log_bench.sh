@@ -4,7 +4,11 @@
 #     whole process, against the sqlite3 shell running the same SELECT on the same file: median
 #     of RUNS runs taken in turn; the tool may take at most 1.3 times the shell's time.
 #  2. setup-keys sealing the 1,000,000 entries, and verify --key of all of them (median of
-#     VERIFY_RUNS; at most 5 s).
+#     VERIFY_RUNS; at most 5 s), this tree and the build of BASE_COMMIT in turn.
+#  2b. Appends one after another while verify --key, export FILE and export --csv walk the log,
+#     this tree's and BASE_COMMIT's in turn (VERIFY_RUNS rounds): every append is stored, and the
+#     longest one takes at most 100 ms with this tree (a walk lets appends commit between its
+#     reads of a few milliseconds).
 #  3. APPENDS appends to the unsealed log and as many to the sealed one, taken in turn (the two
 #     databases are renamed into the tool's place between appends): the sealed median may be at
 #     most 1.1 times the unsealed one.
@@ -14,6 +18,8 @@
 #     and verify --key passes afterwards.
 # Builds a Release tree with its own product folder (build/bench-tessivane_log); never touches
 # /orvel_k2. Usage: bench/log_bench.sh [build-dir]     Results: bench/log_bench_results.md
+#   BASE_COMMIT  the earlier version (default 9ca27cb, whose walks held one read lock
+#                throughout), exported with git archive and built in build/bench-tessivane_log-base
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/bench-tessivane_log}
@@ -27,6 +33,17 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLOCAL_PATHS=ON -DBUILD_TESTI
   -DPROGRAMS=tessivane_log >/dev/null
 cmake --build "$build" -j2 --target tessivane_log >/dev/null
 tool="$build/tessivane_log/tessivane_log"
+base_commit=${BASE_COMMIT:-9ca27cb}
+base=build/bench-tessivane_log-base
+if [ ! -x "$base/build/tessivane_log/tessivane_log" ]; then
+  rm -rf "$base/src"
+  mkdir -p "$base/src"
+  git archive "$base_commit" | tar -x -C "$base/src"
+  cmake -S "$base/src" -B "$base/build" -DCMAKE_BUILD_TYPE=Release -DLOCAL_PATHS=ON \
+    -DBUILD_TESTING=OFF -DPROGRAMS=tessivane_log >/dev/null
+  cmake --build "$base/build" -j2 --target tessivane_log >/dev/null
+fi
+base_tool="$base/build/tessivane_log/tessivane_log"
 db="$build/product/logs/logs"
 key_file="$db.sealkey"
 side="$build/bench-logs"  # where the log that is not in use waits
@@ -68,7 +85,7 @@ day_to=$((day_from + 86399))
 sql_all='SELECT * FROM `logs` ORDER BY date DESC LIMIT 100'
 sql_day="SELECT * FROM \`logs\` WHERE date BETWEEN $day_from AND $day_to ORDER BY date DESC LIMIT 1000"
 search_rows=$(mktemp)
-trap 'rm -f "$search_rows"' EXIT
+trap 'rm -f "$search_rows" "${walk_rows:-}"' EXIT
 compare() {  # name, then the tool's words, "--", the shell's SELECT
   local name=$1; shift
   local words=()
@@ -93,15 +110,72 @@ compare() {  # name, then the tool's words, "--", the shell's SELECT
 compare "search_all" search_all -- "$sql_all"
 compare "search_by_date, one day" search_by_date "$day_from" "$day_to" -- "$sql_day"
 
-# 2. Verify of the sealed million.
-verify_times=()
+# 2. Verify of the sealed million, this tree's and the base's in turn.
+verify_times=() base_verify_times=()
 for _ in $(seq "$verify_runs"); do
+  t0=$EPOCHREALTIME
+  "$base_tool" verify --key "$vkey" --db "$db" >/dev/null || failed=1
+  base_verify_times+=("$(calc "$EPOCHREALTIME - $t0")")
   t0=$EPOCHREALTIME
   "$tool" verify --key "$vkey" >"$side/verify.txt" || { cat "$side/verify.txt"; failed=1; }
   verify_times+=("$(calc "$EPOCHREALTIME - $t0")")
 done
 verify_s=$(median "${verify_times[@]}")
+base_verify_s=$(median "${base_verify_times[@]}")
 if over "$verify_s" 5; then failed=1; fi
+
+# 2b. Appends while a walk runs: the longest append (ms) of those made one after another until
+# the walk ends. walk_appends TOOL WORDS... prints "longest count failed walk-status".
+walk_appends() {
+  local walker=$1; shift
+  rm -f "$side/walk.rc"
+  ( rc=0; "$walker" "$@" --db "$db" >/dev/null || rc=$?; echo "$rc" >"$side/walk.rc" ) &
+  local longest=0 count=0 fails=0 t0 ms
+  while [ ! -e "$side/walk.rc" ]; do
+    t0=$EPOCHREALTIME
+    "$tool" append bench K2-BENCH during "walk entry $count" 2>/dev/null || fails=$((fails + 1))
+    ms=$(calc "($EPOCHREALTIME - $t0) * 1000")
+    if over "$ms" "$longest"; then longest=$ms; fi
+    count=$((count + 1))
+  done
+  wait
+  echo "$longest $count $fails $(cat "$side/walk.rc")"
+}
+walk_names=("verify --key" "export FILE" "export --csv FILE")
+walk_words() {  # index: the walk's words
+  case $1 in
+    0) echo verify --key "$vkey" ;;
+    1) echo export "$side/copy.db" ;;
+    2) echo export --csv "$side/log.csv" --key "$vkey" ;;
+  esac
+}
+declare -A walk_longest walk_count walk_failed
+for _ in $(seq "$verify_runs"); do
+  for w in 0 1 2; do
+    for who in base this; do
+      walker=$tool
+      [ "$who" = base ] && walker=$base_tool
+      # shellcheck disable=SC2046  # the words are plain
+      read -r longest count fails walk_rc <<<"$(walk_appends "$walker" $(walk_words "$w"))"
+      [ "$walk_rc" = 0 ] || { echo "$who: ${walk_names[$w]} failed ($walk_rc)" >&2; failed=1; }
+      walk_longest[$who,$w]="${walk_longest[$who,$w]:-} $longest"
+      walk_count[$who,$w]=$((${walk_count[$who,$w]:-0} + count))
+      walk_failed[$who,$w]=$((${walk_failed[$who,$w]:-0} + fails))
+    done
+  done
+done
+rm -f "$side/copy.db" "$side/log.csv" "$side/walk.rc"
+walk_rows=$(mktemp)
+for w in 0 1 2; do
+  # shellcheck disable=SC2086
+  base_max=$(printf '%s\n' ${walk_longest[base,$w]} | sort -g | tail -n 1)
+  # shellcheck disable=SC2086
+  this_max=$(printf '%s\n' ${walk_longest[this,$w]} | sort -g | tail -n 1)
+  printf '| %s | %.0f ms (%d appends, %d failed) | %.0f ms (%d appends, %d failed) |\n' \
+    "${walk_names[$w]}" "$base_max" "${walk_count[base,$w]}" "${walk_failed[base,$w]}" \
+    "$this_max" "${walk_count[this,$w]}" "${walk_failed[this,$w]}" >>"$walk_rows"
+  if over "$this_max" 100 || [ "${walk_failed[this,$w]}" != 0 ]; then failed=1; fi
+done
 
 # 3. Sealed against unsealed appends, one at a time, in turn. Both logs wait in $side; put moves
 # one (with its key file, if any) into the tool's place, take moves it back.
@@ -213,6 +287,16 @@ entries_after=$(count_rows)
   echo "|---|---|"
   printf '| setup-keys (seals every entry already there) | %.2f s |\n' "$setup_s"
   printf '| verify --key, median of %d (limit 5 s) | %.2f s |\n' "$verify_runs" "$verify_s"
+  printf '| the same with %s, in turn | %.2f s |\n' "$base_commit" "$base_verify_s"
+  echo
+  printf 'This tree / %s: %.2f.\n' "$base_commit" "$(calc "$verify_s / $base_verify_s")"
+  echo
+  echo "The longest append while a walk of the log runs (appends one after another until it ends,"
+  echo "$verify_runs rounds, the two builds' walks in turn; limit 100 ms for this tree):"
+  echo
+  echo "| walk | $base_commit | this tree |"
+  echo "|---|---|---|"
+  cat "$walk_rows"
   echo
   echo "Appends one at a time, $appends to the unsealed log and $appends to the sealed one, in turn:"
   echo
