@@ -242,33 +242,41 @@ bool read_schema(sqlite3* db, std::vector<table_copy_s>& tables,
     return true;
 }
 
-// The rows of table from source into main, up to its last row id, one slice per statement.
+// The rows of table from source into main, up to its last row id. Each slice goes through the
+// in-memory table temp.slice: only reading it holds the log's lock, not writing it into the copy,
+// which may be a slow file (a memory stick).
 bool copy_rows(log_db_s& copy, const table_copy_s& table) {
     sqlite3* db = copy.db.get();
-    const std::string into = "INSERT INTO main." + table.name + "(";
-    const std::string from = " FROM source." + table.name;
-    if (!table.rowids)
-        return exec(db, into + table.columns + ") SELECT " + table.columns + from);
-    if (!table.last)
-        return true;
-    const stmt_ptr insert = prepare_statement(
-        db, (into + "rowid, " + table.columns + ") SELECT rowid, " + table.columns + from +
-             " WHERE rowid BETWEEN ?1 AND ?2 ORDER BY rowid LIMIT " + std::to_string(kRowsPerSlice))
-                .c_str());
-    if (!insert)
+    if (!exec(db, "CREATE TEMP TABLE slice(" + table.columns + ")"))
         return false;
-    for (int64_t next = INT64_MIN;;) {
+    const std::string rowid = table.rowids ? "rowid, " : "";
+    const stmt_ptr read = prepare_statement(
+        db, ("INSERT INTO temp.slice(" + rowid + table.columns + ") SELECT " + rowid +
+             table.columns + " FROM source." + table.name +
+             (table.rowids ? " WHERE rowid BETWEEN ?1 AND ?2 ORDER BY rowid LIMIT " +
+                                 std::to_string(kRowsPerSlice)
+                           : ""))
+                .c_str());
+    const stmt_ptr write = prepare_statement(
+        db, ("INSERT INTO main." + table.name + "(" + rowid + table.columns + ") SELECT " + rowid +
+             table.columns + " FROM temp.slice ORDER BY rowid")
+                .c_str());
+    bool more = read && write && (!table.rowids || table.last);
+    for (int64_t next = INT64_MIN; more;) {
         renew_busy_deadline(copy);
-        sqlite3_reset(insert.get());
-        sqlite3_bind_int64(insert.get(), 1, next);
-        sqlite3_bind_int64(insert.get(), 2, *table.last);
-        if (sqlite3_step(insert.get()) != SQLITE_DONE)
+        sqlite3_bind_int64(read.get(), 1, next);
+        sqlite3_bind_int64(read.get(), 2, table.last.value_or(0));
+        if (sqlite3_step(read.get()) != SQLITE_DONE)
             return false;
+        sqlite3_reset(read.get());
         const int64_t copied = sqlite3_last_insert_rowid(db);
-        if (sqlite3_changes(db) < kRowsPerSlice || copied >= *table.last)
-            return true;
+        more = table.rowids && sqlite3_changes(db) == kRowsPerSlice && copied < *table.last;
         next = copied + 1;
+        if (sqlite3_step(write.get()) != SQLITE_DONE || !exec(db, "DELETE FROM temp.slice"))
+            return false;
+        sqlite3_reset(write.get());
     }
+    return read && write && exec(db, "DROP TABLE temp.slice");
 }
 
 }  // namespace
@@ -408,7 +416,9 @@ bool copy_by_rows(log_db_s& log, const std::string& copy_path, std::string& why)
     }
     // The file is synced once it is whole (replacement_file_s::commit); a copy cut short is
     // thrown away, so it needs no journal.
-    settings += "PRAGMA main.journal_mode = OFF; PRAGMA main.synchronous = OFF;";
+    settings +=
+        "PRAGMA main.journal_mode = OFF; PRAGMA main.synchronous = OFF; "
+        "PRAGMA temp_store = MEMORY;";
     log_db_s copy;
     if (const int rc = open_log_db_quiet(copy, copy_path.c_str(), SQLITE_OPEN_READWRITE);
         rc != SQLITE_OK) {
@@ -467,13 +477,16 @@ bool export_entries(log_db_s& log, const std::vector<verification_key_s>& keys,
         return false;
     }
     bool written = format == export_format_e::jsonl || write_text(out.fd(), kCsvHeader);
+    // Written out between the slices of the walk: a slow file (a memory stick) never keeps
+    // the log locked.
     std::string pending;
     auto write_entry = [&](sqlite3_stmt* row, entry_status_e status) {
-        pending +=
-            format == export_format_e::csv ? csv_entry(row, status) : json_entry(row, status);
-        if (pending.size() >= 1 << 16) {
+        if (!row) {
             written = written && write_text(out.fd(), pending);
             pending.clear();
+        } else {
+            pending +=
+                format == export_format_e::csv ? csv_entry(row, status) : json_entry(row, status);
         }
     };
     if (log_is_sealed(log.db.get())) {
@@ -491,6 +504,7 @@ bool export_entries(log_db_s& log, const std::vector<verification_key_s>& keys,
             write_entry(rows.row(), entry_status_e::unsealed);
             if (slice.over()) {
                 rows.pause();
+                write_entry(nullptr, entry_status_e::unsealed);
                 slice.next();
             }
         }

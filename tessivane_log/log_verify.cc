@@ -305,6 +305,8 @@ verify_e verify_log(log_db_s& log, const std::vector<verification_key_s>& keys,
             rows.pause(have_row);  // the row not yet judged is read again
             seals.pause();         // the seal ahead is kept
             have_row = false;
+            if (visit)
+                visit(nullptr, entry_status_e::not_checked);
             slice.next();
         }
         if (!have_row) {

@@ -54,7 +54,8 @@ struct verify_report_s {
 enum class verify_e { pass, fail, cannot_check };
 
 // Called for every row of logs in row-id order with its status; row's column 0 is the row id,
-// the further columns the entry's values.
+// the further columns the entry's values. Called with a null row between two slices of the walk,
+// when the log is not locked: the moment for slow work, such as writing out what was gathered.
 using entry_visitor = std::function<void(sqlite3_stmt* row, entry_status_e status)>;
 
 // Checks the chain of every seal and, for every set-up whose verification key is among keys,

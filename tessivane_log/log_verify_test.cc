@@ -29,7 +29,8 @@ walk_s verify_in_slices(const std::string& path, const verification_key_s& key, 
     walk.verdict = verify_log(
         log, {key}, report, why,
         [&walk](sqlite3_stmt* row, entry_status_e status) {
-        walk.statuses.emplace_back(sqlite3_column_int64(row, 0), status);
+        if (row)
+            walk.statuses.emplace_back(sqlite3_column_int64(row, 0), status);
         },
         slice_ms);
     walk.report = format_report(report, walk.verdict == verify_e::pass) + why;
