@@ -453,6 +453,7 @@ bool copy_by_rows(log_db_s& log, const std::string& copy_path, std::string& why)
         if (!copy_rows(copy, table))
             return failed();
     }
+    renew_busy_deadline(copy);
     const bool sequence_kept =
         sqlite3_table_column_metadata(db, "main", "sqlite_sequence", nullptr, nullptr, nullptr,
                                       nullptr, nullptr, nullptr) != SQLITE_OK ||
