@@ -271,7 +271,8 @@ bool copy_rows(log_db_s& copy, const table_copy_s& table) {
         sqlite3_reset(read.get());
         const int64_t copied = sqlite3_last_insert_rowid(db);
         more = table.rowids && sqlite3_changes(db) == kRowsPerSlice && copied < *table.last;
-        next = copied + 1;
+        if (more)
+            next = copied + 1;
         if (sqlite3_step(write.get()) != SQLITE_DONE || !exec(db, "DELETE FROM temp.slice"))
             return false;
         sqlite3_reset(write.get());
