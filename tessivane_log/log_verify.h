@@ -65,7 +65,7 @@ using entry_visitor = std::function<void(sqlite3_stmt* row, entry_status_e statu
 // The walk reads in slices (read_slice_s), so appends go on while it runs. It ends at the last
 // entry and the last seal there were when it started: an append stores its entry and its seal
 // together, so what comes during the walk is left out whole, for the next verify. slice_ms is
-// the length of a slice (read_slice_s).
+// the length of a slice.
 verify_e verify_log(log_db_s& log, const std::vector<verification_key_s>& keys,
                     verify_report_s& report, std::string& why, const entry_visitor& visit = {},
                     int64_t slice_ms = kReadSliceMs);
