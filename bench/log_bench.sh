@@ -4,7 +4,11 @@
 #     whole process, against the sqlite3 shell running the same SELECT on the same file: median
 #     of RUNS runs taken in turn; the tool may take at most 1.3 times the shell's time.
 #  2. setup-keys sealing the 1,000,000 entries, and verify --key of all of them (median of
-#     VERIFY_RUNS; at most 5 s).
+#     VERIFY_RUNS; at most 5 s), this tree and the build of BASE_COMMIT in turn.
+#  2b. While verify --key, export FILE and export --csv walk the log (this tree's and
+#     BASE_COMMIT's in turn, VERIFY_RUNS rounds), a writer (bench/log_lock_wait.cc) takes the
+#     write lock as an append's commit does, every 5 ms: its longest wait is at most 50 ms with
+#     this tree, whose walks let appends commit between reads of a few milliseconds.
 #  3. APPENDS appends to the unsealed log and as many to the sealed one, taken in turn (the two
 #     databases are renamed into the tool's place between appends): the sealed median may be at
 #     most 1.1 times the unsealed one.
@@ -14,6 +18,8 @@
 #     and verify --key passes afterwards.
 # Builds a Release tree with its own product folder (build/bench-tessivane_log); never touches
 # /orvel_k2. Usage: bench/log_bench.sh [build-dir]     Results: bench/log_bench_results.md
+#   BASE_COMMIT  the earlier version (default 9ca27cb, whose walks held one read lock
+#                throughout), exported with git archive and built in build/bench-tessivane_log-base
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/bench-tessivane_log}
@@ -25,8 +31,20 @@ results=bench/log_bench_results.md
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLOCAL_PATHS=ON -DBUILD_TESTING=OFF \
   -DPROGRAMS=tessivane_log >/dev/null
-cmake --build "$build" -j2 --target tessivane_log >/dev/null
+cmake --build "$build" -j2 --target tessivane_log log_lock_wait >/dev/null
 tool="$build/tessivane_log/tessivane_log"
+lock_wait="$build/bench/log_lock_wait"
+base_commit=${BASE_COMMIT:-9ca27cb}
+base=build/bench-tessivane_log-base
+if [ ! -x "$base/build/tessivane_log/tessivane_log" ]; then
+  rm -rf "$base/src"
+  mkdir -p "$base/src"
+  git archive "$base_commit" | tar -x -C "$base/src"
+  cmake -S "$base/src" -B "$base/build" -DCMAKE_BUILD_TYPE=Release -DLOCAL_PATHS=ON \
+    -DBUILD_TESTING=OFF -DPROGRAMS=tessivane_log >/dev/null
+  cmake --build "$base/build" -j2 --target tessivane_log >/dev/null
+fi
+base_tool="$base/build/tessivane_log/tessivane_log"
 db="$build/product/logs/logs"
 key_file="$db.sealkey"
 side="$build/bench-logs"  # where the log that is not in use waits
@@ -68,7 +86,7 @@ day_to=$((day_from + 86399))
 sql_all='SELECT * FROM `logs` ORDER BY date DESC LIMIT 100'
 sql_day="SELECT * FROM \`logs\` WHERE date BETWEEN $day_from AND $day_to ORDER BY date DESC LIMIT 1000"
 search_rows=$(mktemp)
-trap 'rm -f "$search_rows"' EXIT
+trap 'rm -f "$search_rows" "${walk_rows:-}"' EXIT
 compare() {  # name, then the tool's words, "--", the shell's SELECT
   local name=$1; shift
   local words=()
@@ -93,15 +111,71 @@ compare() {  # name, then the tool's words, "--", the shell's SELECT
 compare "search_all" search_all -- "$sql_all"
 compare "search_by_date, one day" search_by_date "$day_from" "$day_to" -- "$sql_day"
 
-# 2. Verify of the sealed million.
-verify_times=()
+# 2. Verify of the sealed million, this tree's and the base's in turn.
+verify_times=() base_verify_times=()
 for _ in $(seq "$verify_runs"); do
+  t0=$EPOCHREALTIME
+  "$base_tool" verify --key "$vkey" --db "$db" >/dev/null || failed=1
+  base_verify_times+=("$(calc "$EPOCHREALTIME - $t0")")
   t0=$EPOCHREALTIME
   "$tool" verify --key "$vkey" >"$side/verify.txt" || { cat "$side/verify.txt"; failed=1; }
   verify_times+=("$(calc "$EPOCHREALTIME - $t0")")
 done
 verify_s=$(median "${verify_times[@]}")
+base_verify_s=$(median "${base_verify_times[@]}")
 if over "$verify_s" 5; then failed=1; fi
+
+# 2b. The lock probe while a walk runs. walk_waits TOOL WORDS... prints "longest-wait median-wait
+# writes walk-seconds walk-status" (waits in milliseconds).
+walk_waits() {
+  local walker=$1; shift
+  "$lock_wait" "$db" >"$side/wait.txt" &
+  local probe=$! rc=0 t0=$EPOCHREALTIME
+  "$walker" "$@" --db "$db" >/dev/null || rc=$?
+  local walk_s
+  walk_s=$(calc "$EPOCHREALTIME - $t0")
+  kill -TERM "$probe"
+  wait "$probe"
+  echo "$(cut -d' ' -f1-3 "$side/wait.txt") $walk_s $rc"
+}
+walk_names=("verify --key" "export FILE" "export --csv FILE")
+walk_words() {  # index: the walk's words
+  case $1 in
+    0) echo verify --key "$vkey" ;;
+    1) echo export "$side/copy.db" ;;
+    2) echo export --csv "$side/log.csv" --key "$vkey" ;;
+  esac
+}
+declare -A walk_longest walk_median walk_writes walk_seconds
+for _ in $(seq "$verify_runs"); do
+  for w in 0 1 2; do
+    for who in base this; do
+      walker=$tool
+      [ "$who" = base ] && walker=$base_tool
+      # shellcheck disable=SC2046  # the words are plain
+      read -r longest median writes walk_s walk_rc <<<"$(walk_waits "$walker" $(walk_words "$w"))"
+      [ "$walk_rc" = 0 ] || { echo "$who: ${walk_names[$w]} failed ($walk_rc)" >&2; failed=1; }
+      walk_longest[$who,$w]="${walk_longest[$who,$w]:-} $longest"
+      walk_median[$who,$w]="${walk_median[$who,$w]:-} $median"
+      walk_writes[$who,$w]=$((${walk_writes[$who,$w]:-0} + writes))
+      walk_seconds[$who,$w]="${walk_seconds[$who,$w]:-} $walk_s"
+    done
+  done
+done
+rm -f "$side/copy.db" "$side/log.csv" "$side/wait.txt"
+largest() { printf '%s\n' "$@" | sort -g | tail -n 1; }
+walk_rows=$(mktemp)
+for w in 0 1 2; do
+  row="| ${walk_names[$w]} |"
+  for who in base this; do
+    # shellcheck disable=SC2086
+    row+=$(printf ' %.0f ms | %.1f ms | %.2f s |' "$(largest ${walk_longest[$who,$w]})" \
+      "$(median ${walk_median[$who,$w]})" "$(median ${walk_seconds[$who,$w]})")
+  done
+  echo "$row" >>"$walk_rows"
+  # shellcheck disable=SC2086
+  if over "$(largest ${walk_longest[this,$w]})" 50; then failed=1; fi
+done
 
 # 3. Sealed against unsealed appends, one at a time, in turn. Both logs wait in $side; put moves
 # one (with its key file, if any) into the tool's place, take moves it back.
@@ -213,6 +287,18 @@ entries_after=$(count_rows)
   echo "|---|---|"
   printf '| setup-keys (seals every entry already there) | %.2f s |\n' "$setup_s"
   printf '| verify --key, median of %d (limit 5 s) | %.2f s |\n' "$verify_runs" "$verify_s"
+  printf '| the same with %s, in turn | %.2f s |\n' "$base_commit" "$base_verify_s"
+  echo
+  printf 'This tree / %s: %.2f.\n' "$base_commit" "$(calc "$verify_s / $base_verify_s")"
+  echo
+  echo "While a walk of the log runs, a writer takes the lock as an append's commit does, every 5 ms,"
+  echo "and writes a row of its own: its longest wait over $verify_runs rounds (limit 50 ms for this"
+  echo "tree), the median of the rounds' median waits, and the walk's median time with it writing"
+  echo "(the two builds' walks in turn):"
+  echo
+  echo "| walk | $base_commit: longest wait | median wait | walk | this tree: longest wait | median wait | walk |"
+  echo "|---|---|---|---|---|---|---|"
+  cat "$walk_rows"
   echo
   echo "Appends one at a time, $appends to the unsealed log and $appends to the sealed one, in turn:"
   echo

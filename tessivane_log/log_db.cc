@@ -66,6 +66,68 @@ int64_t busy_wait_ms(int retry, int64_t left_ms) {
     return std::min({grown, kLongestBusyWaitMs, left_ms});
 }
 
+void renew_busy_deadline(log_db_s& log) {
+    log.deadline_ms = now_ms() + kBusyDeadlineMs;
+}
+
+read_slice_s::read_slice_s(log_db_s& log, int64_t length_ms)
+    : log_(log), length_ms_(length_ms), start_ms_(now_ms()) {}
+
+bool read_slice_s::over() {
+    // A step of a walk takes a microsecond or two; the clock every 32 keeps its cost out of sight.
+    return length_ms_ <= 0 || (++calls_ % 32 == 0 && now_ms() - start_ms_ >= length_ms_);
+}
+
+void read_slice_s::next() {
+    start_ms_ = now_ms();
+    renew_busy_deadline(log_);
+}
+
+key_range_reader_s::key_range_reader_s(sqlite3* db, const char* sql, const char* last_sql)
+    : stmt_(prepare_statement(db, sql)) {
+    const stmt_ptr last = prepare_statement(db, last_sql);
+    if (!stmt_ || !last || sqlite3_step(last.get()) != SQLITE_ROW)
+        return;
+    ok_ = true;
+    done_ = sqlite3_column_type(last.get(), 0) == SQLITE_NULL;
+    last_ = sqlite3_column_int64(last.get(), 0);
+}
+
+int key_range_reader_s::step() {
+    if (done_ || (at_last_ && !running_)) {
+        done_ = true;
+        return SQLITE_DONE;
+    }
+    if (!running_) {
+        sqlite3_reset(stmt_.get());
+        sqlite3_bind_int64(stmt_.get(), 1, next_);
+        sqlite3_bind_int64(stmt_.get(), 2, last_);
+        running_ = true;
+    }
+    const int rc = sqlite3_step(stmt_.get());
+    if (rc == SQLITE_ROW) {
+        current_ = sqlite3_column_int64(stmt_.get(), 0);
+        // The last key may be INT64_MAX: the next one is only taken below it.
+        at_last_ = current_ >= last_;
+        next_ = at_last_ ? current_ : current_ + 1;
+    } else if (rc == SQLITE_DONE) {
+        done_ = true;
+        running_ = false;
+    }
+    return rc;
+}
+
+void key_range_reader_s::pause(bool again) {
+    if (!running_)
+        return;
+    sqlite3_reset(stmt_.get());
+    running_ = false;
+    if (again) {
+        next_ = current_;
+        at_last_ = false;
+    }
+}
+
 bool open_log_db(log_db_s& log, const char* path) {
     const int rc = open_log_db_quiet(log, path, SQLITE_OPEN_READWRITE);
     if (rc != SQLITE_OK) {

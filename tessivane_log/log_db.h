@@ -13,6 +13,10 @@ inline constexpr char PSTMT_INSERT_LINE[] = "INSERT INTO `logs` VALUES(?,?,?,?,?
 inline constexpr char PSTMT_SEARCH_ALL[] = "SELECT * FROM `logs` ORDER BY date DESC LIMIT ?";
 inline constexpr char PSTMT_SEARCH_RANGE[] =
     "SELECT * FROM `logs` WHERE date BETWEEN ? AND ? ORDER BY date DESC LIMIT ?";
+// The entries of a walk (key_range_reader_s): the row id, then the values as stored.
+inline constexpr char kEntriesInRangeSql[] =
+    "SELECT rowid, * FROM logs WHERE rowid BETWEEN ?1 AND ?2 ORDER BY rowid";
+inline constexpr char kLastEntrySql[] = "SELECT max(rowid) FROM logs";
 
 // How long a locked database is waited for, counted from the open.
 inline constexpr int64_t kBusyDeadlineMs = 10000;
@@ -49,6 +53,60 @@ bool open_log_db(log_db_s& log, const char* path);
 // original four: returns the SQLite result code (SQLITE_OK when open); on failure nothing is
 // left open.
 int open_log_db_quiet(log_db_s& log, const char* path, int flags);
+
+// Moves log's busy deadline to kBusyDeadlineMs from now, for each read of a long walk: it waits
+// for a locked database as long as an append does, counted from that read's start.
+void renew_busy_deadline(log_db_s& log);
+
+// A walk over a log of any size reads in slices of at most kReadSliceMs, each its own read
+// transaction (SQLite ends an autocommit read once no statement is active), so an append waits
+// for one slice at most: the lock it takes to commit (PENDING) keeps the next slice from
+// starting before it has committed.
+inline constexpr int64_t kReadSliceMs = 5;
+
+// The clock of a walk's slices.
+class read_slice_s {
+public:
+    // length_ms 0 ends a slice at every call of over().
+    explicit read_slice_s(log_db_s& log, int64_t length_ms = kReadSliceMs);
+    // Whether the current slice has run its time (the clock is read every few calls).
+    bool over();
+    // Starts the next slice, with the busy deadline renewed; the caller has paused every
+    // statement of the walk before.
+    void next();
+
+private:
+    log_db_s& log_;
+    int64_t length_ms_;
+    int64_t start_ms_;
+    unsigned calls_ = 0;
+};
+
+// Steps a query over keys in ascending order across the slices of a walk. sql binds the first
+// key to read as ?1 and the last as ?2 and gives the key (a row id) in column 0; last_sql gives
+// the walk's last key (null: nothing to read), read at construction so that the caller can fix
+// the ends of several readers in one read transaction. Rows added past that key while the walk
+// goes on are left out; rows before it are read as they are when their slice reads them.
+class key_range_reader_s {
+public:
+    key_range_reader_s(sqlite3* db, const char* sql, const char* last_sql);
+    // False when a statement could not be prepared or last_sql failed (cause in sqlite3_errmsg).
+    bool ok() const { return ok_; }
+    // SQLITE_ROW with row() current, SQLITE_DONE past the last key, or the SQLite error code.
+    int step();
+    sqlite3_stmt* row() const { return stmt_.get(); }
+    // Ends this reader's part of the read transaction. The next step reads on from the key after
+    // the current row, or from the current row again when again is true.
+    void pause(bool again = false);
+
+private:
+    stmt_ptr stmt_;
+    bool ok_ = false;
+    bool done_ = false;     // past the last key
+    bool running_ = false;  // stepped since the last pause
+    bool at_last_ = false;  // the current row has the last key
+    int64_t next_ = INT64_MIN, last_ = 0, current_ = 0;
+};
 
 // A prepared statement, or null (the cause in sqlite3_errmsg(db)).
 stmt_ptr prepare_statement(sqlite3* db, const char* sql);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "log_db.h"
 #include "log_verify.h"
 #include "seal_key.h"
 
@@ -32,17 +33,25 @@ std::string json_entry(sqlite3_stmt* row, entry_status_e status);
 // The CSV header line (CR LF ended).
 extern const char kCsvHeader[];
 
-// Copies the database db with SQLite's online backup into a new file that replaces file
-// (file_replace), so a copy is whole or absent. False with why set on failure; refuses to
-// overwrite the database itself.
-bool export_database(sqlite3* db, const std::string& db_path, const std::string& file,
-                     std::string& why);
+// Copies the log into a new file that replaces file (file_replace), so a copy is whole or
+// absent, while appends go on: with SQLite's online backup a few pages at a time, or, when
+// appends keep making the backup start again, table by table in slices (copy_by_rows). False
+// with why set on failure; refuses to overwrite the database itself.
+bool export_database(log_db_s& log, const std::string& file, std::string& why);
+
+// The copy export_database falls back on, into the empty database copy_path: the source's
+// encoding, page size and version numbers, every table with its rows and their row ids (each
+// table up to the row that was its last when the copy began, in slices; a table without row
+// ids whole), then its indexes, views and triggers. The statistics of ANALYZE are left out.
+// False with why set on failure, also for a log holding a virtual table.
+bool copy_by_rows(log_db_s& log, const std::string& copy_path, std::string& why);
 
 enum class export_format_e { csv, jsonl };
 
 // Writes every entry with its status as verify judges it (verify_log with keys) to file,
-// replacing it whole. report receives verify's findings. False with why set when the log cannot
-// be read or the file cannot be written; the entries' statuses never make it fail.
-bool export_entries(sqlite3* db, const std::vector<verification_key_s>& keys,
+// replacing it whole; the log is read in slices as verify reads it, up to the entry that was
+// last when the export began. report receives verify's findings. False with why set when the
+// log cannot be read or the file cannot be written; the entries' statuses never make it fail.
+bool export_entries(log_db_s& log, const std::vector<verification_key_s>& keys,
                     export_format_e format, const std::string& file, verify_report_s& report,
                     std::string& why);

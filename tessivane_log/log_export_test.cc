@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include "common/files.h"
+#include "common/process.h"
+#include "common/scratch.h"
 #include "log_db.h"
 
 namespace {
@@ -81,6 +84,55 @@ TEST(LogExport, EntriesKeepEveryStoredValue) {
     EXPECT_EQ(json_entry(row.get(), entry_status_e::inserted),
               "{\"row_id\":9,\"time\":\"yesterday\",\"text1\":\"q\\\"\\\\\",\"text2\":\"tab\\t\","
               "\"text3\":\"\\u0001\",\"message\":\"x\",\"seal\":\"inserted\"}\n");
+}
+
+// The copy export makes while appends keep the online backup from finishing holds what the log
+// holds: the sqlite3 shell dumps both alike, row ids, value types and every object included.
+TEST(LogExport, CopyByRowsKeepsEveryTableRowAndObject) {
+    scratch_dir_s dir("log_copy");
+    ASSERT_TRUE(dir.ok());
+    const std::string source = dir.file("logs"), copy = dir.file("copy");
+    const run_result_s made = run_program({SQLITE3_SHELL, "-bail", source, R"(
+        PRAGMA page_size = 8192;
+        PRAGMA user_version = 7;
+        CREATE TABLE logs(date INTEGER, text1 TEXT, text2 TEXT, text3 TEXT, message TEXT);
+        CREATE INDEX logs_date ON logs(date);
+        INSERT INTO logs(rowid, date, text1, text2, text3, message) VALUES
+            (-9223372036854775808, 1, 'first', NULL, x'00ff', 2.5), (5, '2', 'b', 'c', 'd', 'e');
+        INSERT INTO logs WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n
+            WHERE i < 4500) SELECT i, 'u' || i, 'K2', 'e', 'entry ' || i FROM n;
+        CREATE TABLE seals(seq INTEGER PRIMARY KEY, digest BLOB NOT NULL);
+        INSERT INTO seals VALUES(1, x'01'), (9223372036854775807, x'02');
+        CREATE TABLE counter(id INTEGER PRIMARY KEY AUTOINCREMENT, n);
+        INSERT INTO counter(n) VALUES(0), (0); DELETE FROM counter WHERE id = 2;
+        CREATE TABLE named(k TEXT PRIMARY KEY, v) WITHOUT ROWID;
+        INSERT INTO named VALUES('a', 1), ('b', NULL);
+        CREATE TABLE twice(a, b AS (a * 2));
+        INSERT INTO twice(a) VALUES(21);
+        CREATE VIEW how_many AS SELECT count(*) FROM logs;
+        CREATE TRIGGER counted AFTER INSERT ON logs BEGIN UPDATE counter SET n = n + 1; END;
+    )"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    log_db_s log;
+    ASSERT_EQ(open_log_db_quiet(log, source.c_str(), SQLITE_OPEN_READONLY), SQLITE_OK);
+    ASSERT_TRUE(write_file(copy, ""));
+    std::string why;
+    ASSERT_TRUE(copy_by_rows(log, copy, why)) << why;
+    auto shell = [](const std::string& db, const std::string& command) {
+        return run_program({SQLITE3_SHELL, db, command}).out;
+    };
+    const std::string dump = shell(source, ".dump --preserve-rowids");
+    EXPECT_NE(dump.find("entry 4500"), std::string::npos);
+    EXPECT_EQ(shell(copy, ".dump --preserve-rowids"), dump);
+    EXPECT_EQ(shell(copy, "PRAGMA page_size; PRAGMA user_version"), "8192\n7\n");
+
+    ASSERT_EQ(
+        run_program({SQLITE3_SHELL, source, "CREATE VIRTUAL TABLE words USING fts5(w)"}).status, 0);
+    ASSERT_TRUE(write_file(copy, ""));
+    log_db_s again;
+    ASSERT_EQ(open_log_db_quiet(again, source.c_str(), SQLITE_OPEN_READONLY), SQLITE_OK);
+    EXPECT_FALSE(copy_by_rows(again, copy, why));
+    EXPECT_NE(why.find("the virtual table words"), std::string::npos) << why;
 }
 
 }  // namespace

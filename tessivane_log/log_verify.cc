@@ -176,21 +176,18 @@ private:
     bool any_date_ = false;
 };
 
-// Steps seals; false at its end or on a malformed row (then ok is false).
-bool next_seal(sqlite3_stmt* seals, seal_s& seal, int& rc) {
-    rc = sqlite3_step(seals);
-    if (rc != SQLITE_ROW)
-        return false;
+// The seal that is the current row of seals.
+seal_s seal_of_row(sqlite3_stmt* seals) {
+    seal_s seal;
     seal.seq = sqlite3_column_int64(seals, 0);
     seal.log_rowid = sqlite3_column_int64(seals, 1);
     seal.setup = sqlite3_column_int64(seals, 2);
     seal.period = sqlite3_column_int64(seals, 3);
     // A seal whose values are not 32-byte blobs keeps zeros, which match nothing computed.
-    seal.digest = seal.chain = seal.mac = {};
     read_digest_column(seals, 4, seal.digest);
     read_digest_column(seals, 5, seal.chain);
     read_digest_column(seals, 6, seal.mac);
-    return true;
+    return seal;
 }
 
 // The log's set-ups, each with its key when keys hold one for it (matched by start and
@@ -265,59 +262,92 @@ const char* status_name(entry_status_e status) {
     return "not checked";
 }
 
-verify_e verify_log(sqlite3* db, const std::vector<verification_key_s>& keys,
-                    verify_report_s& report, std::string& why, const entry_visitor& visit) {
+verify_e verify_log(log_db_s& log, const std::vector<verification_key_s>& keys,
+                    verify_report_s& report, std::string& why, const entry_visitor& visit,
+                    int64_t slice_ms) {
+    sqlite3* db = log.db.get();
     report = {};
     if (!log_is_sealed(db)) {
         why = "the log is not sealed (tessivane_log setup-keys sets sealing up)";
         return verify_e::cannot_check;
     }
-    // One read transaction: the walk sees one state of the log while appends wait for it.
-    struct read_transaction_s {
-        sqlite3* db;
-        ~read_transaction_s() { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); }
-    } transaction{db};
+    // The set-ups and both ends of the walk in one read, so they are of one state of the log.
     if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
         why = sqlite3_errmsg(db);
         return verify_e::cannot_check;
     }
     std::map<int64_t, setup_check_s> setups;
-    if (!load_setups(db, keys, setups, why))
+    const bool loaded = load_setups(db, keys, setups, why);
+    key_range_reader_s rows(db, kEntriesInRangeSql, kLastEntrySql);
+    key_range_reader_s seals(db,
+                             "SELECT seq, log_rowid, setup, period, digest, chain, mac FROM seals "
+                             "WHERE seq BETWEEN ?1 AND ?2 ORDER BY seq",
+                             "SELECT max(seq) FROM seals");
+    if (loaded && (!rows.ok() || !seals.ok()))
+        why = sqlite3_errmsg(db);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    if (!loaded || !rows.ok() || !seals.ok())
         return verify_e::cannot_check;
     for (const auto& s : setups)
         (s.second.has_key ? report.setups_with_key : report.setups_without_key).push_back(s.first);
 
-    const stmt_ptr rows = prepare_statement(db, "SELECT rowid, * FROM logs ORDER BY rowid");
-    const stmt_ptr seals = prepare_statement(
-        db, "SELECT seq, log_rowid, setup, period, digest, chain, mac FROM seals ORDER BY seq");
-    if (!rows || !seals) {
-        why = sqlite3_errmsg(db);
-        return verify_e::cannot_check;
-    }
     walker_s walker(setups, report);
+    read_slice_s slice(log, slice_ms);
     seal_s seal;
-    int seal_rc = SQLITE_DONE, row_rc;
-    bool have_seal = next_seal(seals.get(), seal, seal_rc);
+    bool have_seal = false, have_row = false;
+    // The first fault was a seal whose entry is gone: it is named at the entry after it, or
+    // at the end of the log when none follows.
+    bool fault_at_deleted = false;
     int64_t seal_count = 0;
-    while ((row_rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
-        sqlite3_stmt* row = rows.get();
-        const entry_ref_s ref = ref_of_row(row);
-        ++report.entries;
-        // Seals whose entries are gone: the fault, if one, is named at this entry after them.
-        const bool fault_before = report.fault;
-        for (; have_seal && seal.log_rowid < ref.rowid;
-             have_seal = next_seal(seals.get(), seal, seal_rc)) {
+    int rc = SQLITE_DONE;
+    for (;;) {
+        if (slice.over()) {
+            rows.pause(have_row);  // the row not yet judged is read again
+            seals.pause();         // the seal ahead is kept
+            have_row = false;
+            if (visit)
+                visit(nullptr, entry_status_e::not_checked);
+            slice.next();
+        }
+        if (!have_row) {
+            rc = rows.step();
+            have_row = rc == SQLITE_ROW;
+            if (!have_row && rc != SQLITE_DONE)
+                break;
+        }
+        if (!have_seal) {
+            rc = seals.step();
+            have_seal = rc == SQLITE_ROW;
+            if (have_seal)
+                seal = seal_of_row(seals.row());
+            else if (rc != SQLITE_DONE)
+                break;
+        }
+        sqlite3_stmt* row = rows.row();
+        if (have_seal && (!have_row || seal.log_rowid < sqlite3_column_int64(row, 0))) {
+            // A seal whose entry is gone.
+            const bool fault_before = report.fault;
             ++seal_count;
             walker.check(seal, nullptr);
+            have_seal = false;
+            fault_at_deleted = fault_at_deleted || (!fault_before && report.fault);
+            continue;
         }
-        const bool deleted_before = !fault_before && report.fault;
-        if (deleted_before)
+        if (!have_row)
+            break;
+        have_row = false;
+        const entry_ref_s ref = ref_of_row(row);
+        ++report.entries;
+        const bool deleted_before = fault_at_deleted;
+        if (deleted_before) {
             report.fault_entry = ref;
+            fault_at_deleted = false;
+        }
         entry_status_e status;
         if (have_seal && seal.log_rowid == ref.rowid) {
             ++seal_count;
             status = walker.check(seal, row);
-            have_seal = next_seal(seals.get(), seal, seal_rc);
+            have_seal = false;
         } else {
             status =
                 walker.any_date_sealed() && ref.has_date && ref.date < walker.last_date_sealed()
@@ -342,13 +372,8 @@ verify_e verify_log(sqlite3* db, const std::vector<verification_key_s>& keys,
         if (visit)
             visit(row, status);
     }
-    const bool fault_before_end = report.fault;
-    for (; have_seal; have_seal = next_seal(seals.get(), seal, seal_rc)) {
-        ++seal_count;
-        walker.check(seal, nullptr);
-    }
-    report.fault_at_end = !fault_before_end && report.fault;
-    if (row_rc != SQLITE_DONE || seal_rc != SQLITE_DONE) {
+    report.fault_at_end = fault_at_deleted;
+    if (rc != SQLITE_DONE) {
         why = sqlite3_errmsg(db);
         return verify_e::cannot_check;
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "log_db.h"
 #include "seal_key.h"
 
 // How an entry stands. Entries without a seal are counted and named but do not end the check;
@@ -53,15 +54,21 @@ struct verify_report_s {
 enum class verify_e { pass, fail, cannot_check };
 
 // Called for every row of logs in row-id order with its status; row's column 0 is the row id,
-// the further columns the entry's values.
+// the further columns the entry's values. Called with a null row between two slices of the walk,
+// when the log is not locked: the moment for slow work, such as writing out what was gathered.
 using entry_visitor = std::function<void(sqlite3_stmt* row, entry_status_e status)>;
 
 // Checks the chain of every seal and, for every set-up whose verification key is among keys,
 // every MAC. cannot_check (why set) when the log was never sealed, holds neither seals nor
 // entries, a key belongs to no set-up of the log, or a statement fails; fail when any entry is
 // not sealed or a seal is wrong; pass otherwise.
-verify_e verify_log(sqlite3* db, const std::vector<verification_key_s>& keys,
-                    verify_report_s& report, std::string& why, const entry_visitor& visit = {});
+// The walk reads in slices (read_slice_s), so appends go on while it runs. It ends at the last
+// entry and the last seal there were when it started: an append stores its entry and its seal
+// together, so what comes during the walk is left out whole, for the next verify. slice_ms is
+// the length of a slice.
+verify_e verify_log(log_db_s& log, const std::vector<verification_key_s>& keys,
+                    verify_report_s& report, std::string& why, const entry_visitor& visit = {},
+                    int64_t slice_ms = kReadSliceMs);
 
 // The report verify prints: counts, the sealed range, what was checked, the first wrong and the
 // first unsealed entry, and "PASS" or "FAIL" on the last line.

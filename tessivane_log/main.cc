@@ -186,7 +186,7 @@ int run_verify(int argc, char** argv) {
         return kCannot;
     verify_report_s report;
     std::string why;
-    const verify_e verdict = verify_log(log.db.get(), opt.keys, report, why);
+    const verify_e verdict = verify_log(log, opt.keys, report, why);
     if (verdict == verify_e::cannot_check) {
         std::fprintf(stderr, "tessivane_log: verify: %s: %s\n", opt.db.c_str(), why.c_str());
         return kCannot;
@@ -215,7 +215,7 @@ int run_export(int argc, char** argv) {
         return kWrong;
     std::string why;
     if (form.empty()) {
-        if (!export_database(log.db.get(), opt.db, file, why)) {
+        if (!export_database(log, file, why)) {
             std::fprintf(stderr, "tessivane_log: export: %s: %s\n", file.c_str(), why.c_str());
             return kWrong;
         }
@@ -227,7 +227,7 @@ int run_export(int argc, char** argv) {
     }
     verify_report_s report;
     const export_format_e format = form == "--csv" ? export_format_e::csv : export_format_e::jsonl;
-    if (!export_entries(log.db.get(), opt.keys, format, file, report, why)) {
+    if (!export_entries(log, opt.keys, format, file, report, why)) {
         std::fprintf(stderr, "tessivane_log: export: %s\n", why.c_str());
         return kWrong;
     }
