@@ -243,6 +243,23 @@ int run_export(int argc, char** argv) {
     return kDone;
 }
 
+int run_version(int, char**) {
+    std::printf("<tessivane_log> version : %s\n", kLogVersion);
+    return 0;
+}
+
+struct command_s {
+    const char* name;
+    int (*run)(int argc, char** argv);
+};
+
+constexpr command_s kCommands[] = {
+    {"version", run_version},       {"append", run_append},
+    {"search_all", run_search_all}, {"search_by_date", run_search_by_date},
+    {"setup-keys", run_setup_keys}, {"verify", run_verify},
+    {"export", run_export},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -251,22 +268,9 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     tzset();
-    const char* command = argv[1];
-    if (std::strcmp(command, "version") == 0) {
-        std::printf("<tessivane_log> version : %s\n", kLogVersion);
-        return 0;
+    for (const command_s& command : kCommands) {
+        if (std::strcmp(argv[1], command.name) == 0)
+            return command.run(argc, argv);
     }
-    if (std::strcmp(command, "append") == 0)
-        return run_append(argc, argv);
-    if (std::strcmp(command, "search_all") == 0)
-        return run_search_all(argc, argv);
-    if (std::strcmp(command, "search_by_date") == 0)
-        return run_search_by_date(argc, argv);
-    if (std::strcmp(command, "setup-keys") == 0)
-        return run_setup_keys(argc, argv);
-    if (std::strcmp(command, "verify") == 0)
-        return run_verify(argc, argv);
-    if (std::strcmp(command, "export") == 0)
-        return run_export(argc, argv);
     return kFailure;
 }

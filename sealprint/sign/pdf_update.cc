@@ -292,8 +292,13 @@ size_t first_in_array(const std::string& value) {
     return r.ok ? referenced(value.substr(start, p - start)) : 0;
 }
 
-bool is_name(const std::string* value, const char* name) {
-    return value && *value == name;
+// The dictionary object `id` (0: none) into `object` when its /Type is `type`.
+bool read_typed(const std::string& pdf, const xref_s& x, size_t id, const char* type,
+                dict_s& object) {
+    if (id == 0 || !read_object(pdf, x, id, object))
+        return false;
+    const std::string* value = object.find("Type");
+    return value && *value == type;
 }
 
 // `dict` as written, with the line `addition` before its closing ">>".
@@ -371,8 +376,7 @@ bool append_signature_update(std::string& pdf, const signature_fields_s& fields,
     }
     const size_t root = root_value ? referenced(*root_value) : 0;
     dict_s catalog, pages, page;
-    if (root == 0 || !read_object(pdf, x, root, catalog) ||
-        !is_name(catalog.find("Type"), "/Catalog")) {
+    if (!read_typed(pdf, x, root, "/Catalog", catalog)) {
         error = "no catalog where the trailer's /Root points";
         return false;
     }
@@ -381,16 +385,13 @@ bool append_signature_update(std::string& pdf, const signature_fields_s& fields,
         return false;
     }
     const std::string* pages_value = catalog.find("Pages");
-    const size_t pages_id = pages_value ? referenced(*pages_value) : 0;
-    if (pages_id == 0 || !read_object(pdf, x, pages_id, pages) ||
-        !is_name(pages.find("Type"), "/Pages")) {
+    if (!read_typed(pdf, x, pages_value ? referenced(*pages_value) : 0, "/Pages", pages)) {
         error = "no page tree where the catalog's /Pages points";
         return false;
     }
     const std::string* kids = pages.find("Kids");
     const size_t page_id = kids ? first_in_array(*kids) : 0;
-    if (page_id == 0 || !read_object(pdf, x, page_id, page) ||
-        !is_name(page.find("Type"), "/Page")) {
+    if (!read_typed(pdf, x, page_id, "/Page", page)) {
         error = "no page 1 as the first of the page tree's /Kids";
         return false;
     }
