@@ -361,44 +361,34 @@ bool append_signature_update(std::string& pdf, const signature_fields_s& fields,
     xref_s x;
     if (!read_xref(pdf, x, error))
         return false;
-    if (x.trailer.find("Encrypt")) {
-        error = "an encrypted file";
+    const auto refuse = [&error](const char* why) {
+        error = why;
         return false;
-    }
+    };
+    if (x.trailer.find("Encrypt"))
+        return refuse("an encrypted file");
     const std::string* size_value = x.trailer.find("Size");
     const std::string* root_value = x.trailer.find("Root");
     size_t size = 0, p = 0;
     // New objects are numbered from /Size on; an object beyond it would be overwritten.
     if (!size_value || !reader_s{*size_value}.number(p, size) ||
-        (!x.offsets.empty() && x.offsets.rbegin()->first >= size)) {
-        error = "a trailer without a /Size beyond every object";
-        return false;
-    }
+        (!x.offsets.empty() && x.offsets.rbegin()->first >= size))
+        return refuse("a trailer without a /Size beyond every object");
     const size_t root = root_value ? referenced(*root_value) : 0;
     dict_s catalog, pages, page;
-    if (!read_typed(pdf, x, root, "/Catalog", catalog)) {
-        error = "no catalog where the trailer's /Root points";
-        return false;
-    }
-    if (catalog.find("AcroForm")) {
-        error = "a catalog that has a form already";
-        return false;
-    }
+    if (!read_typed(pdf, x, root, "/Catalog", catalog))
+        return refuse("no catalog where the trailer's /Root points");
+    if (catalog.find("AcroForm"))
+        return refuse("a catalog that has a form already");
     const std::string* pages_value = catalog.find("Pages");
-    if (!read_typed(pdf, x, pages_value ? referenced(*pages_value) : 0, "/Pages", pages)) {
-        error = "no page tree where the catalog's /Pages points";
-        return false;
-    }
+    if (!read_typed(pdf, x, pages_value ? referenced(*pages_value) : 0, "/Pages", pages))
+        return refuse("no page tree where the catalog's /Pages points");
     const std::string* kids = pages.find("Kids");
     const size_t page_id = kids ? first_in_array(*kids) : 0;
-    if (!read_typed(pdf, x, page_id, "/Page", page)) {
-        error = "no page 1 as the first of the page tree's /Kids";
-        return false;
-    }
-    if (page.find("Annots")) {
-        error = "a page 1 that has annotations already";
-        return false;
-    }
+    if (!read_typed(pdf, x, page_id, "/Page", page))
+        return refuse("no page 1 as the first of the page tree's /Kids");
+    if (page.find("Annots"))
+        return refuse("a page 1 that has annotations already");
 
     const size_t sig_id = size, widget_id = size + 1;
     std::string update = pdf.empty() || pdf.back() == '\n' ? "" : "\n";
