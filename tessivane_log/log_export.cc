@@ -1,5 +1,7 @@
 #include "log_export.h"
 
+#include <rapidjson/encodings.h>
+#include <rapidjson/memorystream.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 #include <sys/stat.h>
@@ -19,40 +21,14 @@ namespace {
 
 constexpr const char* kFieldNames[] = {"text1", "text2", "text3", "message"};
 
-// Length of the well-formed UTF-8 sequence at bytes[i], 0 when there is none.
+// Length of the well-formed UTF-8 sequence at bytes[i] (no overlong forms, no surrogates, nothing
+// past U+10FFFF), 0 when there is none.
 size_t utf8_sequence_length(const std::string& bytes, size_t i) {
-    const auto at = [&bytes](size_t k) {
-        return static_cast<unsigned char>(bytes[k]);
-    };
-    const unsigned char lead = at(i);
-    if (lead < 0x80)
-        return 1;
-    size_t length;
-    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0)
-            low = 0xA0;  // no overlong forms
-        if (lead == 0xED)
-            high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0)
-            low = 0x90;
-        if (lead == 0xF4)
-            high = 0x8F;  // nothing past U+10FFFF
-    } else {
-        return 0;
-    }
-    if (i + length > bytes.size() || at(i + 1) < low || at(i + 1) > high)
-        return 0;
-    for (size_t k = 2; k < length; ++k) {
-        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
-            return 0;
-    }
-    return length;
+    rapidjson::MemoryStream in(bytes.data() + i, bytes.size() - i);
+    struct discard_s {
+        void Put(char) {}
+    } out;
+    return rapidjson::UTF8<char>::Validate(in, out) ? in.Tell() : 0;
 }
 
 // The stored value as text: text and blob as their bytes, numbers in decimal, null as nothing.
