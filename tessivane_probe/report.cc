@@ -5,6 +5,8 @@
 #include <initializer_list>
 #include <ctime>
 
+#include <rapidjson/encodings.h>
+#include <rapidjson/memorystream.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -12,37 +14,13 @@ using json_writer = rapidjson::Writer<rapidjson::StringBuffer>;
 
 namespace {
 
-// Length of the valid UTF-8 sequence at `i` (2..4 bytes, no overlong forms, no surrogates), or 0.
+// Length of the valid UTF-8 sequence at `i` (no overlong forms, no surrogates), or 0.
 size_t utf8_sequence(const std::string& s, size_t i) {
-    const auto at = [&](size_t k) {
-        return static_cast<unsigned char>(s[k]);
-    };
-    const unsigned char c = at(i);
-    size_t len = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        if (c == 0xE0)
-            lo = 0xA0;
-        if (c == 0xED)
-            hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        if (c == 0xF0)
-            lo = 0x90;
-        if (c == 0xF4)
-            hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size() || at(i + 1) < lo || at(i + 1) > hi)
-        return 0;
-    for (size_t k = 2; k < len; ++k)
-        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
-            return 0;
-    return len;
+    rapidjson::MemoryStream in(s.data() + i, s.size() - i);
+    struct discard_s {
+        void Put(char) {}
+    } out;
+    return rapidjson::UTF8<char>::Validate(in, out) ? in.Tell() : 0;
 }
 
 void key_text(json_writer& w, const char* key, const std::string& value) {
